@@ -4,6 +4,9 @@
 // the library boundary.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #define HOST_SDK_EXPORT __attribute__((visibility("default")))
 
 class SMDSPDevice;
@@ -17,3 +20,8 @@ class HOST_SDK_EXPORT SMDSPDeviceProvider : public Provider {
 public:
     virtual SMDSPDevice* create() const = 0;
 };
+
+// The one entry a module exports, under this plain name.
+using ProviderList = std::vector<std::shared_ptr<Provider>>;
+using GetProvidersFunction = ProviderList (*)();
+constexpr const char kGetProvidersSymbol[] = "get_providers";

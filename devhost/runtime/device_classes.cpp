@@ -2,6 +2,7 @@
 // provides them to modules at load time. Each forwards to the installed
 // back-end, so the same definitions serve the tests and the bench host.
 #include <cstdint>
+#include <cstring>
 
 #include "backends.h"
 #include "host/spmodbus.h"
@@ -102,7 +103,11 @@ int SPModbus::modbus_write_register(int address, int value)
 int SPModbus::modbus_write_registers(int address, int count, const unsigned short* values)
 {
     ModbusRequest request{ModbusFunction::WriteMultipleRegisters, address, count, {}};
-    if (count > 0 && values != nullptr)
-        request.values.assign(values, values + count);
+    // The caller's words need not be 2-byte aligned: copy bytes, never load
+    // through the pointer (the target traps on misaligned loads).
+    if (count > 0 && values != nullptr) {
+        request.values.resize(static_cast<std::size_t>(count));
+        std::memcpy(request.values.data(), values, request.values.size() * sizeof(std::uint16_t));
+    }
     return devhost::modbus_transport().submit(*this, request);
 }
