@@ -5,6 +5,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 
 .PHONY: all build deps configure test clean
+.PHONY: target-configure target-build target-test abi-baseline
 
 all: build
 
@@ -21,6 +22,111 @@ build: configure
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
+	@$(MAKE) --no-print-directory target-test
+	@$(MAKE) --no-print-directory asan-test tsan-test fuzz-test soak-test
+
+# The gateway build: 32-bit little-endian MIPS, cross-compiled into
+# $(TARGET_BUILD_DIR); its tests run under qemu-mipsel.
+TARGET_BUILD_DIR ?= build-mipsel
+
+target-configure: deps
+	@scripts/mipsel-sysroot.sh $(abspath $(TARGET_BUILD_DIR))/sysroot
+	@cmake -S . -B $(TARGET_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	    -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mipsel.cmake \
+	    > $(TARGET_BUILD_DIR)/configure.log 2>&1 \
+	    || { cat $(TARGET_BUILD_DIR)/configure.log; exit 1; }
+
+target-build: target-configure
+	@cmake --build $(TARGET_BUILD_DIR) -j$(JOBS)
+
+target-test: target-build
+	ctest --test-dir $(TARGET_BUILD_DIR) --output-on-failure -j$(JOBS)
+
+# Rewrites abi/kalvorpowermeter.abi from the gateway build: only for a
+# deliberate change of what a host built against the module relies on.
+abi-baseline: target-build
+	@tests/target/check_abi.sh update $(TARGET_BUILD_DIR)/kpm_abi_probe.so abi/kalvorpowermeter.abi
 
 clean:
 	rm -rf build build-*
+
+# Benchmarks, instruction counts, the line's limit and the footprint, built
+# with optimisation in build-bench/; writes and prints bench/REPORT.md.
+# Not part of `make test`.
+.PHONY: bench
+bench: deps
+	@JOBS=$(JOBS) TARGET_BUILD_DIR=$(TARGET_BUILD_DIR) bench/run_bench.sh
+
+# The main job as a user runs it: meterhost loads the module and polls a
+# simulated meter on a pseudo-terminal, 10 rounds at one-second intervals.
+.PHONY: demo
+demo: build
+	@$(BUILD_DIR)/meterhost --rounds 10 --interval 1
+
+# Sanitizer builds, run by `make test`: every test of the build built with
+# AddressSanitizer and UndefinedBehaviorSanitizer in $(ASAN_BUILD_DIR), and
+# the threaded tests (ctest label `threads`) built with ThreadSanitizer in
+# $(TSAN_BUILD_DIR), which builds only what those tests need. The module is
+# built with the same sanitizer as the tests that load it; any report fails.
+.PHONY: asan-test tsan-test fuzz-build fuzz fuzz-test
+ASAN_BUILD_DIR  ?= build-asan
+TSAN_BUILD_DIR  ?= build-tsan
+ASAN_SANITIZERS ?= address,undefined,alignment
+# The checks of the module's needed libraries and host symbols describe the
+# plain build; a sanitized module also needs the sanitizer's runtime.
+ASAN_CTEST_EXCLUDE ?= ^module_(needed|host_symbols|checks_reject_needed_jsoncpp)$$
+ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1 \
+           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+TSAN_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+# $(call kpm_configure,DIR,CMAKE ARGUMENTS)
+kpm_configure = mkdir -p $(1) && cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) \
+    > $(1)/configure.log 2>&1 || { cat $(1)/configure.log; exit 1; }
+
+asan-test: deps
+	@$(call kpm_configure,$(ASAN_BUILD_DIR),-DKPM_SANITIZE=$(ASAN_SANITIZERS))
+	@cmake --build $(ASAN_BUILD_DIR) -j$(JOBS) -- --no-print-directory
+	$(ASAN_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j$(JOBS) \
+	    -E '$(ASAN_CTEST_EXCLUDE)'
+
+tsan-test: deps
+	@$(call kpm_configure,$(TSAN_BUILD_DIR),-DKPM_SANITIZE=thread)
+	@targets="$$(ctest --test-dir $(TSAN_BUILD_DIR) -N -L threads | sed -n 's/^ *Test *#[0-9]*: //p')"; \
+	    [ -n "$$targets" ] || { echo "tsan-test: no test carries the ctest label 'threads'"; exit 1; }; \
+	    cmake --build $(TSAN_BUILD_DIR) -j$(JOBS) --target $$targets -- --no-print-directory
+	$(TSAN_ENV) ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -L threads
+
+# libFuzzer targets (fuzz/), built with clang in $(FUZZ_BUILD_DIR) together
+# with a module carrying the same sanitizers and the fuzzer's coverage hooks.
+# `make fuzz` runs each target FUZZ_SECONDS; `make test` runs each for
+# FUZZ_TEST_RUNS executions from the committed seeds.
+FUZZ_BUILD_DIR  ?= build-fuzz
+FUZZ_CXX        ?= clang++-14
+FUZZ_SECONDS    ?= 60
+FUZZ_TEST_RUNS  ?= 20000
+
+fuzz-build: deps
+	@$(call kpm_configure,$(FUZZ_BUILD_DIR),-DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DBUILD_TESTING=OFF \
+	    -DKPM_BUILD_DEVHOST_TOOLS=OFF -DKPM_BUILD_FUZZERS=ON \
+	    -DKPM_SANITIZE=fuzzer-no-link,$(ASAN_SANITIZERS))
+	@cmake --build $(FUZZ_BUILD_DIR) -j$(JOBS) --target fuzzers -- --no-print-directory
+
+fuzz: fuzz-build
+	@fuzz/run-fuzzers.sh $(FUZZ_BUILD_DIR) --seconds $(FUZZ_SECONDS)
+
+fuzz-test: fuzz-build
+	@fuzz/run-fuzzers.sh $(FUZZ_BUILD_DIR) --runs $(FUZZ_TEST_RUNS)
+
+# The fault soak (soak/): the bench host's session code and the real module
+# against metersim's simulator with random faults, the terminal closed and
+# reopened, concurrent snapshot requests and writes; built in $(BUILD_DIR).
+# `make soak` runs SOAK_SECONDS, `make test` SOAK_TEST_SECONDS.
+.PHONY: soak soak-test
+SOAK_SECONDS      ?= 600
+SOAK_TEST_SECONDS ?= 15
+
+soak: build
+	@soak/run-soak.sh $(BUILD_DIR)/soak/kpm_soak $(SOAK_SECONDS)
+
+soak-test: build
+	@soak/run-soak.sh $(BUILD_DIR)/soak/kpm_soak $(SOAK_TEST_SECONDS)

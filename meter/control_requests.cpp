@@ -90,7 +90,8 @@ int KalvorPowerMeter::write_registers(const unsigned char* in, int in_len)
     std::vector<unsigned short> aligned;
     if (reinterpret_cast<std::uintptr_t>(values) % alignof(unsigned short) != 0) {
         aligned.resize(static_cast<std::size_t>(count));
-        std::memcpy(aligned.data(), values, aligned.size() * sizeof(unsigned short));
+        if (!aligned.empty())  // an empty vector's data() may be null
+            std::memcpy(aligned.data(), values, aligned.size() * sizeof(unsigned short));
         modbus_write_registers(address, count, aligned.data());
     } else {
         modbus_write_registers(address, count, reinterpret_cast<const unsigned short*>(values));

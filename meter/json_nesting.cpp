@@ -13,7 +13,8 @@ bool json_nesting_within(const char* text, std::size_t length, int max_depth)
                 if (text[i] == '\\')
                     ++i;
         } else if (c == '/' && i + 1 < length && text[i + 1] == '/') {
-            while (i < length && text[i] != '\n')
+            // The reader ends a line comment at CR as well as at LF.
+            while (i < length && text[i] != '\n' && text[i] != '\r')
                 ++i;
         } else if (c == '/' && i + 1 < length && text[i + 1] == '*') {
             for (i += 2; i + 1 < length && !(text[i] == '*' && text[i + 1] == '/'); ++i) {

@@ -1,7 +1,11 @@
 // The host calls devices through fixed virtual-table slots. This reads each
-// operation's slot from its pointer-to-member (Itanium C++ ABI: a virtual
-// member pointer holds 1 + the slot's byte offset) and checks the order the
-// host was built with; a reordering in the SDK headers fails here.
+// operation's slot from its pointer-to-member and checks the order the host
+// was built with; a reordering in the SDK headers fails here.
+//
+// Itanium C++ ABI: a virtual member pointer is {ptr, adj}. Generically ptr is
+// 1 + the slot's byte offset. MIPS and ARM use the low bit of code addresses
+// for the instruction set, so there ptr is the byte offset itself and the
+// "virtual" flag is the low bit of adj.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -21,8 +25,15 @@ std::ptrdiff_t slot_of(MemberPointer member)
     static_assert(sizeof(member) == 2 * sizeof(std::uintptr_t), "Itanium member pointer");
     std::uintptr_t words[2];
     std::memcpy(words, &member, sizeof words);
+#if defined(__mips__) || defined(__arm__) || defined(__aarch64__)
+    EXPECT_EQ(words[1] & 1u, 1u) << "not a virtual member pointer";
+    const std::uintptr_t byte_offset = words[0];
+#else
     EXPECT_EQ(words[0] % sizeof(void*), 1u) << "not a virtual member pointer";
-    return static_cast<std::ptrdiff_t>((words[0] - 1) / sizeof(void*));
+    const std::uintptr_t byte_offset = words[0] - 1;
+#endif
+    EXPECT_EQ(byte_offset % sizeof(void*), 0u) << "slot offset not pointer-aligned";
+    return static_cast<std::ptrdiff_t>(byte_offset / sizeof(void*));
 }
 
 struct Slot {

@@ -1,0 +1,45 @@
+#include "host_output.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace meterhost {
+
+bool HostOutput::divert(std::string& error)
+{
+    std::fflush(stdout);
+    const int original = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (original < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        error = std::string("cannot set up standard output: ") + std::strerror(errno);
+        return false;
+    }
+    // The module's lines now go to standard error; keep them whole and prompt.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    terminal_ = ::isatty(original) == 1;
+    stream_ = ::fdopen(original, "w");
+    if (stream_ == nullptr) {
+        error = std::string("cannot set up standard output: ") + std::strerror(errno);
+        ::close(original);
+        return false;
+    }
+    return true;
+}
+
+void HostOutput::write(const std::string& text)
+{
+    if (stream_ == nullptr)
+        return;
+    std::fwrite(text.data(), 1, text.size(), stream_);
+    std::fflush(stream_);
+}
+
+HostOutput::~HostOutput()
+{
+    if (stream_ != nullptr)
+        std::fclose(stream_);
+}
+
+}  // namespace meterhost

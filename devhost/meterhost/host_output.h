@@ -1,0 +1,30 @@
+// Keeps standard output for meterhost's own output. The module writes its
+// diagnostics to std::cout, so file descriptor 1 is pointed at standard error
+// and meterhost writes to a duplicate of the original standard output.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace meterhost {
+
+class HostOutput {
+public:
+    HostOutput() = default;
+    ~HostOutput();
+    HostOutput(const HostOutput&) = delete;
+    HostOutput& operator=(const HostOutput&) = delete;
+
+    // False with error set when the descriptors cannot be rearranged.
+    bool divert(std::string& error);
+
+    // Writes and flushes at once, so a reader sees each line as it is made.
+    void write(const std::string& text);
+    bool is_terminal() const { return terminal_; }
+
+private:
+    std::FILE* stream_ = nullptr;
+    bool terminal_ = false;
+};
+
+}  // namespace meterhost

@@ -1,0 +1,98 @@
+#include "snapshot_view.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <json/reader.h>
+
+#include "host/vdevice_interface.h"
+
+namespace meterhost {
+
+namespace {
+
+constexpr char kUpdateTimeKey[] = "更新时间";
+constexpr std::size_t kKeyColumns = 14;
+constexpr int kMaxAttempts = 3;
+
+bool is_wide(char32_t code)
+{
+    return (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+           (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+           (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+           (code >= 0xFFE0 && code <= 0xFFE6);
+}
+
+std::string format_number(double value)
+{
+    char text[64];
+    if (std::floor(value) == value && std::fabs(value) < 1e15)
+        std::snprintf(text, sizeof text, "%.0f", value);
+    else
+        std::snprintf(text, sizeof text, "%.3f", value);
+    return text;
+}
+
+}  // namespace
+
+std::size_t display_width(const std::string& text)
+{
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        width += is_wide(code) ? 2 : 1;
+        i += length;
+    }
+    return width;
+}
+
+std::optional<std::string> request_snapshot(VDeviceInterface& device)
+{
+    std::vector<char> buffer(4096);
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        int count = 0;
+        const int result = device.DeviceIoControl(kSnapshotTextRequest, nullptr, 0, buffer.data(),
+                                                  static_cast<int>(buffer.size()), count);
+        if (result == 0 && count >= 0 && static_cast<std::size_t>(count) <= buffer.size())
+            return std::string(buffer.data(), static_cast<std::size_t>(count));
+        if (count <= static_cast<int>(buffer.size()))
+            return std::nullopt;
+        buffer.resize(static_cast<std::size_t>(count));
+    }
+    return std::nullopt;
+}
+
+std::string render_snapshot_table(const std::string& snapshot_text, const TableStatus& status)
+{
+    Json::Value snapshot;
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string ignored;
+    reader->parse(snapshot_text.data(), snapshot_text.data() + snapshot_text.size(), &snapshot,
+                  &ignored);
+
+    std::string table = "meter on " + status.port + " | round " + std::to_string(status.rounds) +
+                        " | errors " + std::to_string(status.errors) + " | updated ";
+    if (!snapshot.isObject()) {
+        return table + "never\n  (no data yet)\n";
+    }
+    table += snapshot[kUpdateTimeKey].isString() ? snapshot[kUpdateTimeKey].asString() : "?";
+    table += "\n";
+    for (const std::string& key : snapshot.getMemberNames()) {
+        const Json::Value& value = snapshot[key];
+        if (!value.isNumeric())
+            continue;
+        const std::size_t width = display_width(key);
+        table += "  " + key + std::string(width < kKeyColumns ? kKeyColumns - width : 1, ' ') +
+                 format_number(value.asDouble()) + "\n";
+    }
+    return table;
+}
+
+}  // namespace meterhost

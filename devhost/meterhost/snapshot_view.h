@@ -1,0 +1,33 @@
+// The device's live snapshot: fetched as text with request 801, and shown as
+// the table meterhost prints when not asked for JSON.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+class VDeviceInterface;
+
+namespace meterhost {
+
+constexpr int kSnapshotTextRequest = 801;
+
+// The snapshot text exactly as the device wrote it; the buffer grows to the
+// size the device asks for. nullopt when the device will not give it.
+std::optional<std::string> request_snapshot(VDeviceInterface& device);
+
+struct TableStatus {
+    std::string port;
+    unsigned long rounds = 0;
+    unsigned long errors = 0;
+};
+
+// One member a line, in the snapshot's order, with a header line of status
+// and the update time ("更新时间"). Numbers that are whole print as such,
+// others with three decimals.
+std::string render_snapshot_table(const std::string& snapshot_text, const TableStatus& status);
+
+// Terminal columns of UTF-8 text: East Asian wide characters take two.
+std::size_t display_width(const std::string& text);
+
+}  // namespace meterhost

@@ -1,0 +1,189 @@
+#include "rtu_line.h"
+
+#include <cerrno>
+
+#include <modbus.h>
+
+namespace devhost {
+
+namespace {
+
+void put_word(std::vector<std::uint8_t>& bytes, int word)
+{
+    bytes.push_back(static_cast<std::uint8_t>((word >> 8) & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+}
+
+std::uint16_t word_at(const std::vector<std::uint8_t>& bytes, std::size_t offset)
+{
+    return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
+}
+
+ExchangeStatus status_of_errno(int error)
+{
+    switch (error) {
+    case ETIMEDOUT: return ExchangeStatus::Timeout;
+    case EMBBADCRC: return ExchangeStatus::BadCrc;
+    case EMBBADDATA:
+    case EMBBADEXC:
+    case EMBUNKEXC:
+    case EMBMDATA:
+    case EMBBADSLAVE: return ExchangeStatus::BadReply;
+    default: return ExchangeStatus::LineDown;
+    }
+}
+
+Exchange failed(ExchangeStatus status, std::string error)
+{
+    Exchange result;
+    result.status = status;
+    result.error = std::move(error);
+    return result;
+}
+
+// Reply frame offsets: slave address, function, then the data; CRC last.
+constexpr std::size_t kFunction = 1;
+constexpr std::size_t kData = 2;
+constexpr std::size_t kCrcLength = 2;
+
+}  // namespace
+
+const char* status_name(ExchangeStatus status)
+{
+    switch (status) {
+    case ExchangeStatus::Ok: return "ok";
+    case ExchangeStatus::Timeout: return "timeout";
+    case ExchangeStatus::BadCrc: return "bad CRC";
+    case ExchangeStatus::Exception: return "exception";
+    case ExchangeStatus::BadReply: return "bad reply";
+    case ExchangeStatus::LineDown: return "line down";
+    }
+    return "?";
+}
+
+RtuLine::RtuLine(LineSettings settings) : settings_(std::move(settings)) {}
+
+RtuLine::~RtuLine() { close(); }
+
+bool RtuLine::open(std::string& error)
+{
+    if (modbus_ != nullptr)
+        return true;
+    modbus_t* context = modbus_new_rtu(settings_.port.c_str(), settings_.baud, settings_.parity,
+                                       8, 1);
+    if (context == nullptr) {
+        error = modbus_strerror(errno);
+        return false;
+    }
+    modbus_set_slave(context, settings_.slave);
+    const int timeout_ms = settings_.timeout_ms;
+    modbus_set_response_timeout(context, static_cast<std::uint32_t>(timeout_ms / 1000),
+                                static_cast<std::uint32_t>(timeout_ms % 1000) * 1000);
+    if (modbus_connect(context) != 0) {
+        error = modbus_strerror(errno);
+        modbus_free(context);
+        return false;
+    }
+    modbus_ = context;
+    return true;
+}
+
+void RtuLine::close()
+{
+    if (modbus_ == nullptr)
+        return;
+    modbus_close(modbus_);
+    modbus_free(modbus_);
+    modbus_ = nullptr;
+}
+
+Exchange RtuLine::transact(const std::vector<std::uint8_t>& request,
+                           std::vector<std::uint8_t>& reply)
+{
+    if (modbus_ == nullptr)
+        return failed(ExchangeStatus::LineDown, "port not open");
+    modbus_flush(modbus_);
+    if (modbus_send_raw_request(modbus_, request.data(), static_cast<int>(request.size())) < 0)
+        return failed(status_of_errno(errno), modbus_strerror(errno));
+    reply.assign(MODBUS_RTU_MAX_ADU_LENGTH, 0);
+    const int length = modbus_receive_confirmation(modbus_, reply.data());
+    if (length < 0)
+        return failed(status_of_errno(errno), modbus_strerror(errno));
+    if (length == 0)
+        return failed(ExchangeStatus::BadReply, "reply from another slave");
+    reply.resize(static_cast<std::size_t>(length));
+    if (reply.size() < kData + 1 + kCrcLength)
+        return failed(ExchangeStatus::BadReply, "reply too short");
+    const std::uint8_t function = request[kFunction];
+    if (reply[kFunction] == (function | 0x80))
+        return failed(ExchangeStatus::Exception,
+                      "exception " + std::to_string(reply[kData]) + " from the meter");
+    if (reply[kFunction] != function)
+        return failed(ExchangeStatus::BadReply,
+                      "reply to function " + std::to_string(reply[kFunction]));
+    return Exchange{};
+}
+
+Exchange RtuLine::read_registers(int address, int count)
+{
+    std::vector<std::uint8_t> request{static_cast<std::uint8_t>(settings_.slave), 3};
+    put_word(request, address);
+    put_word(request, count);
+    std::vector<std::uint8_t> reply;
+    Exchange result = transact(request, reply);
+    if (result.status != ExchangeStatus::Ok)
+        return result;
+    const std::size_t byte_count = reply[kData];
+    if (byte_count != static_cast<std::size_t>(count) * 2 ||
+        reply.size() != kData + 1 + byte_count + kCrcLength)
+        return failed(ExchangeStatus::BadReply,
+                      std::to_string(byte_count) + " data bytes for " + std::to_string(count) +
+                          " registers");
+    for (int i = 0; i < count; ++i)
+        result.registers.push_back(word_at(reply, kData + 1 + 2 * static_cast<std::size_t>(i)));
+    return result;
+}
+
+namespace {
+
+// A write reply echoes the address and one word (the value or the count).
+Exchange echo_of(Exchange result, const std::vector<std::uint8_t>& reply, int address)
+{
+    if (result.status != ExchangeStatus::Ok)
+        return result;
+    if (reply.size() != kData + 4 + kCrcLength)
+        return failed(ExchangeStatus::BadReply, "write reply of " + std::to_string(reply.size()) +
+                                                    " bytes");
+    if (word_at(reply, kData) != address)
+        return failed(ExchangeStatus::BadReply,
+                      "write reply names register " + std::to_string(word_at(reply, kData)));
+    result.echo = word_at(reply, kData + 2);
+    return result;
+}
+
+}  // namespace
+
+Exchange RtuLine::write_register(int address, std::uint16_t value)
+{
+    std::vector<std::uint8_t> request{static_cast<std::uint8_t>(settings_.slave), 6};
+    put_word(request, address);
+    put_word(request, value);
+    std::vector<std::uint8_t> reply;
+    Exchange result = transact(request, reply);
+    return echo_of(std::move(result), reply, address);
+}
+
+Exchange RtuLine::write_registers(int address, const std::vector<std::uint16_t>& values)
+{
+    std::vector<std::uint8_t> request{static_cast<std::uint8_t>(settings_.slave), 16};
+    put_word(request, address);
+    put_word(request, static_cast<int>(values.size()));
+    request.push_back(static_cast<std::uint8_t>(values.size() * 2));
+    for (std::uint16_t value : values)
+        put_word(request, value);
+    std::vector<std::uint8_t> reply;
+    Exchange result = transact(request, reply);
+    return echo_of(std::move(result), reply, address);
+}
+
+}  // namespace devhost

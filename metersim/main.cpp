@@ -1,0 +1,145 @@
+// metersim: a simulated three-phase power meter speaking Modbus RTU on a new
+// pseudo-terminal (whose path it prints first) or on a serial device.
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <pthread.h>
+
+#include "faults.h"
+#include "simulator.h"
+
+namespace {
+
+constexpr const char kUsage[] = R"(Usage: metersim [OPTIONS]
+
+Simulates a three-phase power meter answering Modbus RTU on registers 10 to 69
+(function 3 reads, functions 6 and 16 writes). Without --device it serves on a
+new pseudo-terminal and prints that terminal's path as its first line; point a
+Modbus master (meterhost --port PATH) at it. Ctrl-C stops it.
+
+  --device PATH        serve on this serial device instead of a pseudo-terminal
+  --link PATH          also make PATH a symbolic link to the pseudo-terminal
+  --slave N            slave address to answer, 1 to 247 (default 1)
+  --baud N             line speed (default 9600)
+  --parity N|E|O       parity (default N)
+  --table FILE         serve fixed registers from FILE ("REGISTER VALUE" a line,
+                       '#' comments, unlisted registers 0) instead of live values
+  --line-time          answer with the timing of a real line at --baud: 10 bits a
+                       byte without parity, 11 with
+  --fault KIND[:N]     misbehave on every Nth request (default every one); may be
+                       repeated. KIND: no-reply, wrong-echo (writes only),
+                       exception, delay, bad-crc
+  --fault-delay-ms MS  how late a delayed reply comes (default 700)
+  --verbose            log each request on standard error
+  --help               show this text
+)";
+
+[[noreturn]] void usage_error(const std::string& message)
+{
+    std::cerr << "metersim: " << message << "\nTry 'metersim --help'.\n";
+    std::exit(2);
+}
+
+long number(const std::string& option, const std::string& text, long min, long max)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || *end != '\0' || value < min || value > max)
+        usage_error(option + " needs a number from " + std::to_string(min) + " to " +
+                    std::to_string(max) + ", not '" + text + "'");
+    return value;
+}
+
+metersim::SimulatorOptions parse(int argc, char** argv)
+{
+    metersim::SimulatorOptions options;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help") {
+            std::cout << kUsage;
+            std::exit(0);
+        }
+        if (option == "--line-time") {
+            options.line_time = true;
+            continue;
+        }
+        if (option == "--verbose") {
+            verbose = true;
+            continue;
+        }
+        static const std::vector<std::string> kValued = {
+            "--device", "--link", "--slave", "--baud", "--parity", "--table", "--fault",
+            "--fault-delay-ms"};
+        if (std::find(kValued.begin(), kValued.end(), option) == kValued.end())
+            usage_error(option.rfind("--", 0) == 0 ? "unknown option '" + option + "'"
+                                                   : "unexpected argument '" + option + "'");
+        if (i + 1 >= argc)
+            usage_error(option + " needs a value");
+        const std::string value = argv[++i];
+        if (option == "--device") {
+            options.device = value;
+        } else if (option == "--link") {
+            options.link = value;
+        } else if (option == "--slave") {
+            options.slave = static_cast<int>(number(option, value, 1, 247));
+        } else if (option == "--baud") {
+            options.baud = static_cast<int>(number(option, value, 50, 4000000));
+        } else if (option == "--parity") {
+            if (value != "N" && value != "E" && value != "O")
+                usage_error("--parity takes N, E or O, not '" + value + "'");
+            options.parity = value[0];
+        } else if (option == "--table") {
+            std::string error;
+            options.table = metersim::load_register_table(value, error);
+            if (!options.table)
+                usage_error(error);
+        } else if (option == "--fault") {
+            const auto plan = metersim::parse_fault(value);
+            if (!plan)
+                usage_error("--fault takes KIND or KIND:N, not '" + value + "'");
+            options.faults.push_back(*plan);
+        } else if (option == "--fault-delay-ms") {
+            options.fault_delay = std::chrono::milliseconds(number(option, value, 1, 600000));
+        }
+    }
+    if (!options.device.empty() && !options.link.empty())
+        usage_error("--link applies to the pseudo-terminal only, not to --device");
+    if (verbose)
+        options.log = [](const std::string& line) { std::cerr << "metersim: " << line << '\n'; };
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    metersim::SimulatorOptions options = parse(argc, argv);
+
+    // Signals are taken by sigwait below, never by the serving thread.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, signal);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    metersim::Simulator simulator(std::move(options));
+    try {
+        simulator.open();
+    } catch (const std::exception& error) {
+        std::cerr << "metersim: " << error.what() << '\n';
+        return 1;
+    }
+    std::cout << simulator.port_path() << std::endl;
+    simulator.start();
+    int received = 0;
+    sigwait(&signals, &received);
+    simulator.stop();
+    return 0;
+}

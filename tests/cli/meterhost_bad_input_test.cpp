@@ -1,0 +1,137 @@
+// meterhost given what a new user types or points it at by mistake: every
+// invalid option, number, port, module and configuration file must end in one
+// clear line on standard error and exit status 2, never a crash, a hang or a
+// stack trace, and nothing on standard output.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+using e2e::TempDir;
+
+struct BadInput {
+    const char* name;
+    std::vector<std::string> args;
+    // Written to a file passed with --config, when set.
+    std::string config;
+    // The message must contain this.
+    const char* message;
+};
+
+void PrintTo(const BadInput& input, std::ostream* out) { *out << input.name; }
+
+// Lines meterhost may print besides its one message: the pointer to --help
+// after a command-line error, and the notice that it started its own meter.
+bool is_companion_line(const std::string& line)
+{
+    return line == "Try 'meterhost --help'." || line.rfind("meterhost: no --port: ", 0) == 0;
+}
+
+class MeterhostBadInput : public testing::TestWithParam<BadInput> {};
+
+TEST_P(MeterhostBadInput, OneLineAndStatusTwo)
+{
+    const BadInput& c = GetParam();
+    TempDir dir;
+    std::vector<std::string> argv{e2e::kMeterhost};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    if (!c.config.empty()) {
+        argv.push_back("--config");
+        argv.push_back(dir.file("config.json", c.config));
+    }
+    const Finished run = run_command(argv, std::chrono::seconds(20));
+
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(run.out, "");
+    std::vector<std::string> messages;
+    for (const std::string& line : e2e::lines_of(run.err))
+        if (!is_companion_line(line))
+            messages.push_back(line);
+    ASSERT_EQ(messages.size(), 1u) << run.err;
+    EXPECT_EQ(messages[0].rfind("meterhost: ", 0), 0u) << messages[0];
+    EXPECT_NE(messages[0].find(c.message), std::string::npos) << messages[0];
+}
+
+std::string nested_arrays(std::size_t depth)
+{
+    return std::string(depth, '[') + std::string(depth, ']');
+}
+
+std::string name_of(const testing::TestParamInfo<BadInput>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, MeterhostBadInput,
+    testing::Values(
+        BadInput{"ShortOption", {"-p", "/dev/ttyS0"}, "", "'-p'"},
+        BadInput{"WrongCase", {"--Port", "/dev/ttyS0"}, "", "'--Port'"},
+        BadInput{"DoubleDash", {"--"}, "", "'--'"},
+        BadInput{"HelpWithValue", {"--help=all"}, "", "--help"},
+        BadInput{"FlagWithValue", {"--json=yes"}, "", "--json"},
+        BadInput{"EmptyPortAfterEquals", {"--port="}, "", "--port"},
+        BadInput{"EmptyConfigAfterEquals", {"--config="}, "", "--config"},
+        BadInput{"ValueMissingAtEnd", {"--slave"}, "", "--slave"}),
+    name_of);
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, MeterhostBadInput,
+    testing::Values(
+        BadInput{"BaudWithFraction", {"--baud", "9600.0"}, "", "--baud"},
+        BadInput{"BaudEmpty", {"--baud", ""}, "", "--baud"},
+        BadInput{"SlaveInScientificNotation", {"--slave", "1e2"}, "", "--slave"},
+        BadInput{"SlaveNegative", {"--slave", "-1"}, "", "--slave"},
+        BadInput{"TimeoutOverflowingLong", {"--timeout-ms", "99999999999999999999"}, "",
+                 "--timeout-ms"},
+        BadInput{"DataIdNegative", {"--data-id", "-1"}, "", "--data-id"},
+        BadInput{"DataIdPast32Bits", {"--data-id", "4294967296"}, "", "--data-id"},
+        BadInput{"IntervalNotANumber", {"--interval", "nan"}, "", "--interval"},
+        BadInput{"IntervalInfinite", {"--interval", "inf"}, "", "--interval"},
+        BadInput{"IntervalTooShort", {"--interval", "1e-9"}, "", "--interval"},
+        BadInput{"RoundsZero", {"--rounds", "0"}, "", "--rounds"},
+        BadInput{"WriteAddressPast16Bits", {"write", "0x10000", "1"}, "", "ADDRESS"},
+        BadInput{"WriteAddressNegative", {"write", "-5", "1"}, "", "ADDRESS"},
+        BadInput{"WriteValueText", {"write", "10", "ten"}, "", "VALUE"}),
+    name_of);
+
+INSTANTIATE_TEST_SUITE_P(
+    PortsAndModules, MeterhostBadInput,
+    testing::Values(
+        BadInput{"PortIsADirectory", {"--port", "/tmp"}, "", "/tmp"},
+        BadInput{"PortIsARegularFile", {"--port", "/etc/passwd"}, "", "/etc/passwd"},
+        BadInput{"PortIsNotATerminal", {"--port", "/dev/null"}, "", "/dev/null"},
+        BadInput{"ModuleIsADirectory", {"--module", "/tmp"}, "", "/tmp"},
+        BadInput{"ModuleIsNotALibrary", {"--module", "/etc/passwd"}, "", "/etc/passwd"},
+        BadInput{"ModuleIsEmpty", {"--module", "/dev/null"}, "", "/dev/null"},
+        BadInput{"HistoryInMissingFolder",
+                 {"--port", "/dev/null", "--history", "/nonexistent/folder/history.db"}, "",
+                 "/nonexistent/folder/history.db"}),
+    name_of);
+
+INSTANTIATE_TEST_SUITE_P(
+    ConfigurationFiles, MeterhostBadInput,
+    testing::Values(
+        BadInput{"ConfigIsADirectory", {"--config", "/tmp"}, "", "/tmp"},
+        BadInput{"EmptyFile", {}, "\n", "is not valid JSON"},
+        BadInput{"BinaryJunk", {}, std::string("\x7f" "ELF\x01\x01\x01\0\0\0", 10),
+                 "is not valid JSON"},
+        BadInput{"NestedPastTheReadersLimit", {}, nested_arrays(100000), "is not valid JSON"},
+        BadInput{"UnterminatedString", {}, "{\"port\": \"/dev/ttyS0}", "is not valid JSON"},
+        BadInput{"NumberOutOfRange", {}, "{\"baud\": 1e400}", "is not valid JSON"},
+        BadInput{"JustAString", {}, "\"/dev/ttyS0\"", "must be a JSON object"},
+        BadInput{"SlaveFraction", {}, "{\"slave\": 1.5}", "\"slave\""},
+        BadInput{"SlaveBoolean", {}, "{\"slave\": true}", "\"slave\""},
+        BadInput{"SlaveNegative", {}, "{\"slave\": -1}", "\"slave\""},
+        BadInput{"PortNumber", {}, "{\"port\": 42}", "\"port\""},
+        BadInput{"PortNull", {}, "{\"port\": null}", "\"port\""},
+        BadInput{"TimeoutAsText", {}, "{\"timeout_ms\": \"100\"}", "\"timeout_ms\""},
+        BadInput{"TimeoutHuge", {}, "{\"timeout_ms\": 99999999999}", "\"timeout_ms\""},
+        BadInput{"ParityTwoLetters", {}, "{\"parity\": \"NN\"}", "\"parity\""},
+        BadInput{"BaudFraction", {}, "{\"baud\": 9600.5}", "\"baud\""},
+        BadInput{"LastDuplicateWins", {}, "{\"slave\": 1, \"slave\": 300}", "\"slave\""}),
+    name_of);
+
+}  // namespace

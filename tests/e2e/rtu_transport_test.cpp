@@ -1,0 +1,240 @@
+// The serial back-end against the simulated meter over a real pseudo-terminal:
+// replies reach process_payload in the documented layout, every kind of
+// failure reaches on_error instead, and the line recovers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "bench_device.h"
+#include "rtu_transport.h"
+#include "simulator.h"
+
+namespace {
+
+using metersim::FaultKind;
+using metersim::FaultPlan;
+using metersim::RegisterValues;
+using metersim::Simulator;
+using metersim::SimulatorOptions;
+
+constexpr int kTimeoutMs = 150;
+
+RegisterValues counting_table()
+{
+    RegisterValues table{};
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i] = static_cast<std::uint16_t>(1000 + i);
+    return table;
+}
+
+std::unique_ptr<Simulator> start_simulator(std::vector<FaultPlan> faults = {},
+                                           const std::string& link = "")
+{
+    SimulatorOptions options;
+    options.table = counting_table();
+    options.faults = std::move(faults);
+    options.fault_delay = std::chrono::milliseconds(2 * kTimeoutMs);
+    options.link = link;
+    auto simulator = std::make_unique<Simulator>(std::move(options));
+    simulator->open();
+    simulator->start();
+    return simulator;
+}
+
+class RtuTransportTest : public testing::Test {
+protected:
+    void connect(const std::string& port)
+    {
+        Json::Value config(Json::objectValue);
+        config["port"] = port;
+        config["timeout_ms"] = kTimeoutMs;
+        ASSERT_TRUE(transport.init_setting(device, config));
+        ASSERT_EQ(device.OpenPort(), 0);
+    }
+    void SetUp() override { devhost::install_modbus_transport(&transport); }
+    void TearDown() override
+    {
+        transport.forget(device);
+        devhost::install_modbus_transport(nullptr);
+    }
+
+    void read_block()
+    {
+        device.tab = 11;
+        device.modbus_read_registers(10, 60);
+        transport.perform_pending();
+    }
+
+    std::vector<std::string> reports;
+    devhost::RtuTransport transport{[this](const std::string& line) { reports.push_back(line); }};
+    BenchDevice device;
+};
+
+TEST_F(RtuTransportTest, ReadPlacesTheRegistersAndCallsProcessPayloadOnce)
+{
+    auto simulator = start_simulator();
+    connect(simulator->port_path());
+    device.tab = 11;
+    device.modbus_read_registers(10, 60);
+    EXPECT_TRUE(device.payloads.empty()) << "nothing happens until the host loop runs";
+    EXPECT_EQ(transport.perform_pending(), 1u);
+
+    ASSERT_EQ(device.payloads.size(), 1u);
+    EXPECT_EQ(device.errors, 0);
+    EXPECT_EQ(device.payloads[0].kind, 11);
+    EXPECT_EQ(device.payloads[0].length, 120u);
+    for (int i = 0; i < 60; ++i)
+        ASSERT_EQ(device.reply_words[i], 1000 + i) << "word " << i;
+    EXPECT_EQ(device.reply_words[60], 0);
+}
+
+TEST_F(RtuTransportTest, WritesReachTheMeterAndTheirEchoIsPlaced)
+{
+    auto simulator = start_simulator();
+    connect(simulator->port_path());
+    device.modbus_write_register(20, 500);
+    const unsigned short values[3] = {7, 8, 65535};
+    device.modbus_write_registers(67, 3, values);
+    EXPECT_EQ(transport.perform_pending(), 2u);
+
+    ASSERT_EQ(device.payloads.size(), 2u);
+    EXPECT_EQ(device.payloads[0].words[0], 500);
+    EXPECT_EQ(device.payloads[0].words[1], 0);
+    EXPECT_EQ(device.payloads[1].words[0], 16);
+    EXPECT_EQ(device.payloads[1].words[1], 3);
+    const RegisterValues now = simulator->registers();
+    EXPECT_EQ(now[20 - 10], 500);
+    EXPECT_EQ(now[67 - 10], 7);
+    EXPECT_EQ(now[69 - 10], 65535);
+}
+
+// Every second request misbehaves: the first and third succeed, the second
+// must end in on_error without process_payload.
+struct FaultCase {
+    FaultKind kind;
+    const char* report;  // what the host says about the failed request
+};
+
+class RtuTransportFaultTest : public RtuTransportTest,
+                              public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(RtuTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
+{
+    auto simulator = start_simulator({{GetParam().kind, 2}});
+    connect(simulator->port_path());
+    read_block();
+    read_block();
+    EXPECT_EQ(device.payloads.size(), 1u);
+    EXPECT_EQ(device.errors, 1);
+    EXPECT_EQ(transport.error_count(), 1u);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_NE(reports.back().find(GetParam().report), std::string::npos) << reports.back();
+
+    // A delayed reply lands after the timeout; the flush before the next
+    // request must drop it, or this write would take it for its reply.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 * kTimeoutMs));
+    device.modbus_write_register(30, 1234);
+    transport.perform_pending();
+    ASSERT_EQ(device.payloads.size(), 2u);
+    EXPECT_EQ(device.payloads[1].words[0], 1234);
+    EXPECT_EQ(device.errors, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, RtuTransportFaultTest,
+    testing::Values(FaultCase{FaultKind::NoReply, "timeout"},
+                    FaultCase{FaultKind::Delay, "timeout"},
+                    FaultCase{FaultKind::Exception, "exception 4"},
+                    FaultCase{FaultKind::BadCrc, "bad CRC"}),
+    [](const testing::TestParamInfo<FaultCase>& param_info) {
+        std::string name = metersim::fault_name(param_info.param.kind);
+        name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+        return name;
+    });
+
+TEST_F(RtuTransportTest, WrongEchoIsPassedOnForTheDeviceToJudge)
+{
+    auto simulator = start_simulator({{FaultKind::WrongEcho, 1}});
+    connect(simulator->port_path());
+    device.modbus_write_register(20, 500);
+    const unsigned short values[2] = {1, 2};
+    device.modbus_write_registers(40, 2, values);
+    transport.perform_pending();
+    ASSERT_EQ(device.payloads.size(), 2u);
+    EXPECT_EQ(device.payloads[0].words[0], 501);
+    EXPECT_EQ(device.payloads[1].words[0], 16);
+    EXPECT_EQ(device.payloads[1].words[1], 3);
+    EXPECT_EQ(device.errors, 0);
+}
+
+TEST_F(RtuTransportTest, CountsOutsideTheModbusLimitsNeverReachTheLine)
+{
+    auto simulator = start_simulator();
+    connect(simulator->port_path());
+    const std::vector<unsigned short> values(200, 1);
+    struct Case {
+        bool write;
+        int count;
+        bool sent;
+    };
+    const Case cases[] = {{true, 0, false},  {true, 1, true},   {true, 123, true},
+                          {true, 124, false}, {false, 0, false}, {false, 125, true},
+                          {false, 126, false}};
+    for (const Case& c : cases) {
+        const unsigned long before = simulator->requests_seen();
+        const int errors_before = device.errors;
+        if (c.write)
+            device.modbus_write_registers(10, c.count, values.data());
+        else
+            device.modbus_read_registers(10, c.count);
+        transport.perform_pending();
+        EXPECT_EQ(simulator->requests_seen() - before, c.sent ? 1u : 0u)
+            << (c.write ? "write " : "read ") << c.count;
+        if (!c.sent) {
+            EXPECT_EQ(device.errors, errors_before + 1) << c.count;
+            EXPECT_NE(transport.last_failure().find("refused before sending"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(RtuTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachWay)
+{
+    char directory[] = "/tmp/rtu-transport-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string link = std::string(directory) + "/meter";
+    auto simulator = start_simulator({}, link);
+    connect(link);
+    read_block();
+    ASSERT_EQ(device.payloads.size(), 1u);
+
+    simulator.reset();
+    for (int poll = 0; poll < 3; ++poll) {
+        device.RefreshStatus();
+        read_block();
+    }
+    EXPECT_EQ(device.payloads.size(), 1u);
+    EXPECT_EQ(device.errors, 3);
+
+    simulator = start_simulator({}, link);
+    device.RefreshStatus();
+    read_block();
+    EXPECT_EQ(device.payloads.size(), 2u);
+
+    int lost = 0, back = 0;
+    for (const std::string& line : reports) {
+        lost += line.find("lost") != std::string::npos;
+        back += line.find("is back") != std::string::npos;
+    }
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(back, 1);
+    EXPECT_EQ(reports.size(), 2u) << "no per-poll noise while the port is gone";
+    simulator.reset();
+    rmdir(directory);
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// The depth pre-check that keeps deeply nested request text away from the
+// JSON reader. It must see brackets exactly where the reader would descend,
+// and nowhere the reader would skip.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "meter/json_nesting.h"
+
+namespace {
+
+struct NestingCase {
+    const char* name;
+    std::string text;
+    int limit;
+    bool within;
+};
+
+TEST(JsonNesting, CountsOnlyBracketsTheReaderDescendsInto)
+{
+    const std::string deep(5, '[');
+    const NestingCase cases[] = {
+        {"empty", "", 0, true},
+        {"scalar", "5", 0, true},
+        {"at the limit", "[[{}]]", 3, true},
+        {"one past", "[[{}]]", 2, false},
+        {"siblings do not add up", "[[],[],{},[]]", 2, true},
+        {"brackets in a string", "[\"[[[[\"]", 1, true},
+        {"escaped quote keeps the string open", "[\"\\\"[[[[\"]", 1, true},
+        {"line comment", "// [[[[\n[]", 1, true},
+        {"line comment ended by CR", "// x\r" + deep, 4, false},
+        {"line comment ended by CRLF", "// x\r\n" + deep, 4, false},
+        {"block comment", "/* [[[[ */ []", 1, true},
+        {"after a block comment", "/* */" + deep, 4, false},
+        {"unterminated block comment", "/* " + deep, 0, true},
+        {"unterminated string", "\"" + deep, 0, true},
+    };
+    for (const NestingCase& c : cases)
+        EXPECT_EQ(meter::json_nesting_within(c.text.data(), c.text.size(), c.limit), c.within)
+            << c.name;
+}
+
+TEST(JsonNesting, ReadsNoFurtherThanTheLengthGiven)
+{
+    const std::string text = "[[[[";
+    EXPECT_TRUE(meter::json_nesting_within(text.data(), 2, 2));
+    EXPECT_FALSE(meter::json_nesting_within(text.data(), 3, 2));
+}
+
+}  // namespace
