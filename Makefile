@@ -103,7 +103,7 @@ tsan-test: deps
 FUZZ_BUILD_DIR  ?= build-fuzz
 FUZZ_CXX        ?= clang++-14
 FUZZ_SECONDS    ?= 60
-FUZZ_TEST_RUNS  ?= 20000
+FUZZ_TEST_RUNS  ?= 50000
 
 fuzz-build: deps
 	@$(call kpm_configure,$(FUZZ_BUILD_DIR),-DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DBUILD_TESTING=OFF \

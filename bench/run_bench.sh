@@ -191,10 +191,6 @@ run_master() {
 
 line_measured=no
 if [[ "$have_bench_host" == yes && "$line_runs" -gt 0 ]]; then
-    # The bench host's interval option may refuse 0; then its smallest step is used.
-    if ! "$build/meterhost" --interval 0 --help > /dev/null 2>&1; then
-        meterhost_interval=0.01
-    fi
     say "line limit: $line_runs runs of $line_rounds_short and $line_rounds polls per master"
     : > "$work/line.txt"
     for run in $(seq "$line_runs"); do

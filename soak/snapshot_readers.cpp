@@ -1,15 +1,11 @@
 #include "snapshot_readers.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-
-#include <json/reader.h>
 
 #include "host/smd_spdevice.h"
-#include "meter/quantity_table.h"
+#include "snapshot_check.h"
 #include "soak_host.h"
 
 namespace soak {
@@ -23,17 +19,6 @@ constexpr std::size_t kTextBuffer = 8192;
 // Readers pause between requests so that the soak measures the host, not
 // two spinning threads on a two-core machine.
 constexpr std::chrono::microseconds kPause{500};
-
-// The raw register word a snapshot value was made from, if there is one.
-bool raw_word(const Quantity& quantity, double value, std::uint16_t& raw)
-{
-    const double scaled = quantity.thousandths ? value * 1000.0 : value;
-    const long rounded = std::lround(scaled);
-    if (rounded < 0 || rounded > 0xFFFF)
-        return false;
-    raw = static_cast<std::uint16_t>(rounded);
-    return quantity_value(quantity, raw) == value;
-}
 
 }  // namespace
 
@@ -98,8 +83,10 @@ void SnapshotReaders::run(Reader& reader)
             const int result = device_.DeviceIoControl(kSnapshotText, nullptr, 0, text.data(),
                                                        static_cast<int>(text.size()), count);
             ++reader.counts.texts;
-            problem = result != 0 ? "801 refused, needs " + std::to_string(count) + " bytes"
-                                  : check_text(std::string(text.data(), count), may_be_null);
+            problem = result != 0
+                          ? "801 refused, needs " + std::to_string(count) + " bytes"
+                          : snapshot_text_problem(std::string(text.data(), count), may_be_null,
+                                                  served_);
         }
         if (!problem.empty()) {
             ++reader.counts.inconsistent;
@@ -107,29 +94,6 @@ void SnapshotReaders::run(Reader& reader)
         }
         std::this_thread::sleep_for(kPause);
     }
-}
-
-// Empty when the text shows the quantities of one block the meter served.
-std::string SnapshotReaders::check_text(const std::string& text, bool may_be_null) const
-{
-    if (text == "null\n")
-        return may_be_null ? "" : "null snapshot after a completed round";
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value snapshot;
-    if (!reader->parse(text.data(), text.data() + text.size(), &snapshot, nullptr) ||
-        !snapshot.isObject() || snapshot.size() != kQuantityCount + 1)
-        return "801 text is not the 31-member object: " + text.substr(0, 80);
-    std::uint16_t words[kQuantityCount];
-    for (const Quantity& quantity : kQuantities) {
-        const Json::Value& value = snapshot[quantity.key];
-        if (!value.isNumeric() || !raw_word(quantity, value.asDouble(), words[quantity.word]))
-            return std::string("801 value of ") + quantity.key + " is no register word";
-    }
-    if (!served_.contains_prefix(words, kQuantityCount))
-        return "801 text mixes blocks or shows one never served (first word " +
-               std::to_string(words[0]) + ")";
-    return "";
 }
 
 }  // namespace soak

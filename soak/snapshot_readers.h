@@ -42,7 +42,6 @@ private:
         std::thread thread;
     };
     void run(Reader& reader);
-    std::string check_text(const std::string& text, bool may_be_null) const;
 
     SMDSPDevice& device_;
     const ServedStates& served_;

@@ -115,9 +115,26 @@ void SoakHost::write()
     check_write(what, address, values);
 }
 
-// A confirmed write must be in the meter's registers and must be the last
-// write the meter took, answered without a fault. A refused one must be one
-// the meter answered with a wrong echo.
+std::string write_outcome_problem(std::int32_t outcome, bool applied, const WriteTaken& taken,
+                                  const std::string& what)
+{
+    switch (outcome) {
+    case kConfirmed:
+        if (!applied)
+            return "confirmed but not in the meter's registers";
+        if (taken.what != what || taken.faulted)
+            return "confirmed but the meter's last write was '" + taken.what +
+                   (taken.faulted ? "' with a fault" : "'");
+        return "";
+    case kRefused:
+        return taken.what == what && !taken.wrong_echo ? "refused though the meter echoed it" : "";
+    case kPending:
+        return "";
+    default:
+        return "outcome query answered " + std::to_string(outcome);
+    }
+}
+
 void SoakHost::check_write(const std::string& what, std::uint16_t address,
                            const std::vector<std::uint16_t>& values)
 {
@@ -129,28 +146,10 @@ void SoakHost::check_write(const std::string& what, std::uint16_t address,
     for (std::size_t i = 0; i < values.size(); ++i)
         applied = applied && registers[address - metersim::kFirstRegister + i] == values[i];
 
-    std::string problem;
-    switch (outcome) {
-    case kConfirmed:
-        ++counts_.confirmed;
-        if (!applied)
-            problem = "confirmed but not in the meter's registers";
-        else if (taken.what != what || taken.faulted)
-            problem = "confirmed but the meter's last write was '" + taken.what +
-                      (taken.faulted ? "' with a fault" : "'");
-        break;
-    case kRefused:
-        ++counts_.refused;
-        if (taken.what == what && !taken.wrong_echo)
-            problem = "refused though the meter echoed it";
-        break;
-    case kPending:
-        ++counts_.unanswered;
-        break;
-    default:
-        problem = "outcome query answered " + std::to_string(outcome);
-        break;
-    }
+    counts_.confirmed += outcome == kConfirmed;
+    counts_.refused += outcome == kRefused;
+    counts_.unanswered += outcome == kPending;
+    const std::string problem = write_outcome_problem(outcome, applied, taken, what);
     if (!problem.empty()) {
         ++counts_.bad_writes;
         note_problem(problems_, what + ": " + problem);

@@ -80,6 +80,14 @@ private:
     std::vector<std::string> problems_;
 };
 
+// Why a write's reported outcome contradicts what the meter did with it, or
+// empty when it does not. `taken` is the last write the meter logged;
+// `applied` whether its registers now hold the values written. A confirmed
+// write must be applied and be that last write, answered without a fault; a
+// refused one must be one the meter answered with a wrong echo.
+std::string write_outcome_problem(std::int32_t outcome, bool applied, const WriteTaken& taken,
+                                  const std::string& what);
+
 // Keeps at most this many problem descriptions; the counts keep the rest.
 constexpr std::size_t kProblemsKept = 20;
 void note_problem(std::vector<std::string>& problems, const std::string& problem);

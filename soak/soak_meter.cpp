@@ -2,31 +2,17 @@
 
 #include <utility>
 
+#include "request_log.h"
 #include "simulator.h"
 
 namespace soak {
 
 namespace {
 
-// The marks metersim appends to a logged request for each fault it showed.
-struct FaultMark {
-    const char* text;
-    unsigned long FaultCounts::*count;
-};
-constexpr FaultMark kFaultMarks[] = {
-    {" [no reply]", &FaultCounts::no_reply},     {" [delayed]", &FaultCounts::delayed},
-    {" [exception]", &FaultCounts::exception},   {" [wrong echo]", &FaultCounts::wrong_echo},
-    {" [bad CRC]", &FaultCounts::bad_crc},
-};
 constexpr metersim::FaultKind kFaultKinds[] = {
     metersim::FaultKind::NoReply, metersim::FaultKind::WrongEcho, metersim::FaultKind::Exception,
     metersim::FaultKind::Delay, metersim::FaultKind::BadCrc,
 };
-
-bool starts_with(const std::string& text, const char* prefix)
-{
-    return text.rfind(prefix, 0) == 0;
-}
 
 }  // namespace
 
@@ -106,34 +92,30 @@ FaultCounts SoakMeter::faults() const
 // the next request, so reading it here gives exactly what a read served.
 void SoakMeter::on_request(const std::string& line)
 {
-    std::string what = line;
-    bool faulted = false;
-    bool lost = false;  // the reply never reached the host intact
-    bool wrong_echo = false;
+    const RequestLine request = parse_request_line(line);
     {
         std::lock_guard<std::mutex> lock(log_mutex_);
-        for (const FaultMark& mark : kFaultMarks) {
-            const auto at = what.find(mark.text);
-            if (at == std::string::npos)
-                continue;
-            what.erase(at, std::string(mark.text).size());
-            ++(faults_.*mark.count);
-            faulted = true;
-            lost = lost || mark.count != &FaultCounts::delayed;
-            wrong_echo = wrong_echo || mark.count == &FaultCounts::wrong_echo;
-        }
+        faults_.no_reply += request.no_reply;
+        faults_.delayed += request.delayed;
+        faults_.exception += request.exception;
+        faults_.wrong_echo += request.wrong_echo;
+        faults_.bad_crc += request.bad_crc;
+        if (request.kind == RequestKind::Write)
+            last_write_ = {request.what, request.faulted(), request.wrong_echo,
+                           last_write_.sequence + 1};
     }
-
-    if (starts_with(what, "read ")) {
-        if (!lost) {
+    switch (request.kind) {
+    case RequestKind::Read:
+        if (request.reply_intact()) {
             served_.add(serving_.load()->registers());
             ++intact_reads_;
         }
-    } else if (starts_with(what, "write ")) {
-        std::lock_guard<std::mutex> lock(log_mutex_);
-        last_write_ = {what, faulted, wrong_echo, last_write_.sequence + 1};
-    } else if (!starts_with(what, "line ") && !starts_with(what, "bad request")) {
+        break;
+    case RequestKind::Unknown:
         ++unrecognised_;
+        break;
+    default:
+        break;
     }
 }
 

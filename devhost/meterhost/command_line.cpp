@@ -39,7 +39,8 @@ Options:
                      override its "port", "baud", "parity", "slave" and
                      "timeout_ms"
   --data-id N        the device's data id (default 1)
-  --interval SECONDS time between polls, e.g. 0.5 (default 1)
+  --interval SECONDS time between polls, e.g. 0.5; 0 polls back to back
+                     (default 1)
   --rounds N         stop after N completed polled rounds (default: run until
                      interrupted)
   --json             print each round's snapshot as one JSON line
@@ -142,8 +143,8 @@ const std::map<std::string, Setter>& valued_options()
              errno = 0;
              const double seconds = std::strtod(value.c_str(), &end);
              if (value.empty() || errno != 0 || *end != '\0' || !std::isfinite(seconds) ||
-                 seconds < 0.01 || seconds > 86400)
-                 return option + " needs seconds from 0.01 to 86400, not '" + value + "'";
+                 seconds < 0 || seconds > 86400)
+                 return option + " needs seconds from 0 to 86400, not '" + value + "'";
              o.interval_s = seconds;
              return std::string();
          }},

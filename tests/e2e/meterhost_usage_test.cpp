@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"Parity", {"--parity", "X"}, nullptr, "--parity takes N, E or O"},
         UsageCase{"SlaveZero", {"--slave", "0"}, nullptr, "--slave needs a whole number from 1"},
         UsageCase{"SlaveTooHigh", {"--slave", "248"}, nullptr, "to 247"},
-        UsageCase{"ZeroInterval", {"--interval", "0"}, nullptr, "--interval"},
+        UsageCase{"NegativeInterval", {"--interval", "-1"}, nullptr, "--interval"},
         UsageCase{"NegativeRounds", {"--rounds", "-1"}, nullptr, "--rounds"},
         UsageCase{"StrayArgument", {"poll"}, nullptr, "unexpected argument 'poll'"},
         UsageCase{"WriteWithoutValue", {"write", "20"}, nullptr, "ADDRESS and at least one VALUE"},

@@ -1,0 +1,46 @@
+#include "request_log.h"
+
+namespace soak {
+
+namespace {
+
+// The marks metersim appends to a logged request, one per fault shown.
+struct FaultMark {
+    const char* text;
+    bool RequestLine::*flag;
+};
+constexpr FaultMark kFaultMarks[] = {
+    {" [no reply]", &RequestLine::no_reply},     {" [delayed]", &RequestLine::delayed},
+    {" [exception]", &RequestLine::exception},   {" [wrong echo]", &RequestLine::wrong_echo},
+    {" [bad CRC]", &RequestLine::bad_crc},
+};
+
+bool starts_with(const std::string& text, const char* prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+}  // namespace
+
+RequestLine parse_request_line(const std::string& line)
+{
+    RequestLine parsed;
+    parsed.what = line;
+    for (const FaultMark& mark : kFaultMarks) {
+        const auto at = parsed.what.find(mark.text);
+        if (at == std::string::npos)
+            continue;
+        parsed.what.erase(at, std::string(mark.text).size());
+        parsed.*mark.flag = true;
+    }
+    if (starts_with(parsed.what, "read "))
+        parsed.kind = RequestKind::Read;
+    else if (starts_with(parsed.what, "write "))
+        parsed.kind = RequestKind::Write;
+    else if (starts_with(parsed.what, "line ") || starts_with(parsed.what, "bad request") ||
+             starts_with(parsed.what, "reply not sent"))
+        parsed.kind = RequestKind::LineEvent;
+    return parsed;
+}
+
+}  // namespace soak
