@@ -1,10 +1,13 @@
 #include "bench_session.h"
 
+#include <climits>
 #include <ctime>
 #include <memory>
 
+#include <unistd.h>
+
 #include "history_store.h"
-#include "host/smd_spdevice.h"
+#include "host/spmodbus.h"
 #include "module_loader.h"
 #include "simulator.h"
 
@@ -13,6 +16,17 @@ namespace meterhost {
 namespace {
 
 constexpr int kSimulatedDefaultBaud = 9600;
+
+// kalvorpowermeter.so in the folder of the running executable.
+std::string default_module_path()
+{
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return "kalvorpowermeter.so";
+    std::string path(self, static_cast<std::size_t>(length));
+    return path.substr(0, path.rfind('/') + 1) + "kalvorpowermeter.so";
+}
 
 std::string local_time_text(std::int64_t unix_ms)
 {
@@ -81,13 +95,12 @@ void BenchSession::start_simulator(Json::Value& config)
 void BenchSession::load_device(const Json::Value& config)
 {
     const std::string path = options_.module.empty() ? default_module_path() : options_.module;
-    std::string error;
-    module_ = LoadedModule::load(path, error);
-    if (!module_)
-        throw SetupFailure(kExitUsage, error);
-    device_ = module_->create_device(error);
-    if (device_ == nullptr)
-        throw SetupFailure(kExitUsage, error);
+    try {
+        module_ = std::make_unique<devhost::LoadedModule>(path);
+        device_ = module_->create_device();
+    } catch (const devhost::ModuleLoadError& error) {
+        throw SetupFailure(kExitUsage, error.what());
+    }
     if (!device_->Init(std::weak_ptr<SMDController>(), options_.data_id, config))
         throw SetupFailure(kExitUsage, "the device rejected its configuration");
     // The back-end has said why already.
@@ -120,8 +133,7 @@ void BenchSession::tear_down()
 {
     if (device_ != nullptr) {
         transport_.forget(*device_);
-        delete device_;  // through the virtual destructor, in the module's code
-        device_ = nullptr;
+        device_.reset();  // through the virtual destructor, in the module's code
     }
     module_.reset();  // providers, then the module itself
     devhost::install_record_sink(nullptr);

@@ -11,21 +11,19 @@
 
 #include "command_line.h"
 #include "device_config.h"
+#include "host/spmodbus.h"
 #include "round_recorder.h"
 #include "rtu_transport.h"
 
-class SMDSPDevice;
-
 namespace devhost {
 class HistoryStore;
+class LoadedModule;
 }
 namespace metersim {
 class Simulator;
 }
 
 namespace meterhost {
-
-class LoadedModule;
 
 // A run that cannot start: the message for standard error (empty when it has
 // been given already) and the exit status.
@@ -70,8 +68,8 @@ private:
     std::unique_ptr<metersim::Simulator> simulator_;
     devhost::RtuTransport transport_;
     RoundRecorder recorder_;
-    std::unique_ptr<LoadedModule> module_;
-    SMDSPDevice* device_ = nullptr;
+    std::unique_ptr<devhost::LoadedModule> module_;
+    std::unique_ptr<SPModbus> device_;
 };
 
 }  // namespace meterhost

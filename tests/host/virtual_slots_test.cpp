@@ -1,40 +1,19 @@
 // The host calls devices through fixed virtual-table slots. This reads each
 // operation's slot from its pointer-to-member and checks the order the host
 // was built with; a reordering in the SDK headers fails here.
-//
-// Itanium C++ ABI: a virtual member pointer is {ptr, adj}. Generically ptr is
-// 1 + the slot's byte offset. MIPS and ARM use the low bit of code addresses
-// for the instruction set, so there ptr is the byte offset itself and the
-// "virtual" flag is the low bit of adj.
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "host/ttime.h"
 #include "probe_device.h"
+#include "vtable_slot.h"
 
 namespace {
 
-template <typename MemberPointer>
-std::ptrdiff_t slot_of(MemberPointer member)
-{
-    static_assert(sizeof(member) == 2 * sizeof(std::uintptr_t), "Itanium member pointer");
-    std::uintptr_t words[2];
-    std::memcpy(words, &member, sizeof words);
-#if defined(__mips__) || defined(__arm__) || defined(__aarch64__)
-    EXPECT_EQ(words[1] & 1u, 1u) << "not a virtual member pointer";
-    const std::uintptr_t byte_offset = words[0];
-#else
-    EXPECT_EQ(words[0] % sizeof(void*), 1u) << "not a virtual member pointer";
-    const std::uintptr_t byte_offset = words[0] - 1;
-#endif
-    EXPECT_EQ(byte_offset % sizeof(void*), 0u) << "slot offset not pointer-aligned";
-    return static_cast<std::ptrdiff_t>(byte_offset / sizeof(void*));
-}
+using kpmtest::vtable_slot;
 
 struct Slot {
     const char* name;
@@ -83,37 +62,37 @@ TEST(VirtualSlots, DeviceChainKeepsTheHostOrder)
         {"on_error", 32},
     };
     const std::vector<Slot> actual = {
-        {"Get_Value", slot_of(&Device::Get_Value)},
-        {"LoadFromCache(string)", slot_of(static_cast<CacheFromText>(&Device::LoadFromCache))},
-        {"LoadFromCache(bytes)", slot_of(static_cast<CacheFromBytes>(&Device::LoadFromCache))},
-        {"DataId", slot_of(&Device::DataId)},
-        {"DeviceType", slot_of(&Device::DeviceType)},
-        {"DeviceIoControl", slot_of(&Device::DeviceIoControl)},
-        {"RoundDone", slot_of(&Device::RoundDone)},
-        {"UseControllerDb", slot_of(&Device::UseControllerDb)},
-        {"Reset", slot_of(&Device::Reset)},
-        {"InitV", slot_of(&Device::InitV)},
-        {"Init", slot_of(&Device::Init)},
-        {"InitSetting", slot_of(&Device::InitSetting)},
-        {"IsSupportDevice", slot_of(&Device::IsSupportDevice)},
-        {"GetChildVDevice", slot_of(&Device::GetChildVDevice)},
-        {"GetAllChildVDevices", slot_of(&Device::GetAllChildVDevices)},
-        {"SendSP", slot_of(&Device::SendSP)},
-        {"SendDelayData", slot_of(&Device::SendDelayData)},
-        {"SendDoData", slot_of(&Device::SendDoData)},
-        {"ReadDi", slot_of(&Device::ReadDi)},
-        {"ReadAi", slot_of(&Device::ReadAi)},
-        {"Get_SP_Value", slot_of(&Device::Get_SP_Value)},
-        {"RefreshStatus", slot_of(&Device::RefreshStatus)},
-        {"process", slot_of(&Device::process)},
-        {"IsProcessing", slot_of(&Device::IsProcessing)},
-        {"IsStalled", slot_of(&Device::IsStalled)},
-        {"SendData", slot_of(&Device::SendData)},
-        {"SendParityData", slot_of(&Device::SendParityData)},
-        {"OpenPort", slot_of(&Device::OpenPort)},
-        {"ClosePort", slot_of(&Device::ClosePort)},
-        {"process_payload", slot_of(&Device::process_payload)},
-        {"on_error", slot_of(&Device::on_error)},
+        {"Get_Value", vtable_slot(&Device::Get_Value)},
+        {"LoadFromCache(string)", vtable_slot(static_cast<CacheFromText>(&Device::LoadFromCache))},
+        {"LoadFromCache(bytes)", vtable_slot(static_cast<CacheFromBytes>(&Device::LoadFromCache))},
+        {"DataId", vtable_slot(&Device::DataId)},
+        {"DeviceType", vtable_slot(&Device::DeviceType)},
+        {"DeviceIoControl", vtable_slot(&Device::DeviceIoControl)},
+        {"RoundDone", vtable_slot(&Device::RoundDone)},
+        {"UseControllerDb", vtable_slot(&Device::UseControllerDb)},
+        {"Reset", vtable_slot(&Device::Reset)},
+        {"InitV", vtable_slot(&Device::InitV)},
+        {"Init", vtable_slot(&Device::Init)},
+        {"InitSetting", vtable_slot(&Device::InitSetting)},
+        {"IsSupportDevice", vtable_slot(&Device::IsSupportDevice)},
+        {"GetChildVDevice", vtable_slot(&Device::GetChildVDevice)},
+        {"GetAllChildVDevices", vtable_slot(&Device::GetAllChildVDevices)},
+        {"SendSP", vtable_slot(&Device::SendSP)},
+        {"SendDelayData", vtable_slot(&Device::SendDelayData)},
+        {"SendDoData", vtable_slot(&Device::SendDoData)},
+        {"ReadDi", vtable_slot(&Device::ReadDi)},
+        {"ReadAi", vtable_slot(&Device::ReadAi)},
+        {"Get_SP_Value", vtable_slot(&Device::Get_SP_Value)},
+        {"RefreshStatus", vtable_slot(&Device::RefreshStatus)},
+        {"process", vtable_slot(&Device::process)},
+        {"IsProcessing", vtable_slot(&Device::IsProcessing)},
+        {"IsStalled", vtable_slot(&Device::IsStalled)},
+        {"SendData", vtable_slot(&Device::SendData)},
+        {"SendParityData", vtable_slot(&Device::SendParityData)},
+        {"OpenPort", vtable_slot(&Device::OpenPort)},
+        {"ClosePort", vtable_slot(&Device::ClosePort)},
+        {"process_payload", vtable_slot(&Device::process_payload)},
+        {"on_error", vtable_slot(&Device::on_error)},
     };
     ASSERT_EQ(actual.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i)
