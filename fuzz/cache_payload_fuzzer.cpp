@@ -222,14 +222,5 @@ void run_script(Session& session, ByteScript& script)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    ModuleHost& host = ModuleHost::instance();
-    ByteScript script(data, size);
-    {
-        Session session(host);
-        run_script(session, script);
-    }
-    // What the last operation recorded is freed within the input, so the
-    // fuzzer's leak check sees every input balanced.
-    host.clear_calls();
-    return 0;
+    return fuzzharness::run_input<Session>(data, size, run_script);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_script.h"
 #include "host/spmodbus.h"
 #include "recording_backend.h"
 
@@ -59,5 +60,22 @@ void check_snapshot(const Json::Value& snapshot, const std::uint16_t* registers)
 
 // The outcome of the last write as the host reads it, through the result query.
 std::int32_t query_write_outcome(SPModbus& device);
+
+// One fuzz input: a fresh Session over the shared host runs the input's
+// script. What the last operation recorded is freed within the input, so the
+// fuzzer's leak check sees every input balanced.
+template <typename Session>
+int run_input(const std::uint8_t* data, std::size_t size,
+              void (*run_script)(Session&, ByteScript&))
+{
+    ModuleHost& host = ModuleHost::instance();
+    ByteScript script(data, size);
+    {
+        Session session(host);
+        run_script(session, script);
+    }
+    host.clear_calls();
+    return 0;
+}
 
 }  // namespace fuzzharness
