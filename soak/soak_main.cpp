@@ -184,7 +184,9 @@ Outcome run_soak(const SoakOptions& options, const std::string& link)
 
     soak::SoakHost host(session.device(), session.transport(), meter, options.seed + 1);
     soak::RecordCheck records(served, kDataId, host.counts(), host.problems());
-    devhost::install_record_sink(&records);
+    // Records go to the checks instead of the session's recorder.
+    const devhost::BackendBinding checked = devhost::bind_backends(
+        session.device(), devhost::Backends{&session.transport(), &records, nullptr});
 
     std::atomic<unsigned long> rounds{0};
     const auto start = std::chrono::steady_clock::now();
@@ -213,7 +215,6 @@ Outcome run_soak(const SoakOptions& options, const std::string& link)
             soak::note_problem(outcome.problems, problem);
     }
     outcome.at_end = soak::resident_memory();
-    devhost::install_record_sink(nullptr);
 
     outcome.host = host.counts();
     for (const std::string& problem : host.problems())

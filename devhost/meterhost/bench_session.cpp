@@ -63,8 +63,6 @@ BenchSession::BenchSession(const HostOptions& options, const DeviceConfig& confi
     if (config.simulated)
         start_simulator(settings);
     port_ = settings["port"].asString();
-    devhost::install_modbus_transport(&transport_);
-    devhost::install_record_sink(&recorder_);
     try {
         load_device(settings);
     } catch (...) {
@@ -98,6 +96,7 @@ void BenchSession::load_device(const Json::Value& config)
     try {
         module_ = std::make_unique<devhost::LoadedModule>(path);
         device_ = module_->create_device();
+        binding_ = devhost::bind_backends(*device_, {&transport_, &recorder_, nullptr});
     } catch (const devhost::ModuleLoadError& error) {
         throw SetupFailure(kExitUsage, error.what());
     }
@@ -135,9 +134,8 @@ void BenchSession::tear_down()
         transport_.forget(*device_);
         device_.reset();  // through the virtual destructor, in the module's code
     }
+    binding_.reset();
     module_.reset();  // providers, then the module itself
-    devhost::install_record_sink(nullptr);
-    devhost::install_modbus_transport(nullptr);
     simulator_.reset();
     history_.reset();
 }

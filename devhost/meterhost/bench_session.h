@@ -70,6 +70,7 @@ private:
     RoundRecorder recorder_;
     std::unique_ptr<devhost::LoadedModule> module_;
     std::unique_ptr<SPModbus> device_;
+    devhost::BackendBinding binding_;
 };
 
 }  // namespace meterhost

@@ -1,6 +1,9 @@
 #include "backends.h"
 
-#include <atomic>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <utility>
 
 namespace devhost {
 
@@ -40,26 +43,103 @@ QuietTransport quiet_transport;
 QuietSink quiet_sink;
 QuietRules quiet_rules;
 
-std::atomic<ModbusTransport*> current_transport{&quiet_transport};
-std::atomic<RecordSink*> current_sink{&quiet_sink};
-std::atomic<RuleChecker*> current_rules{&quiet_rules};
+struct Bound {
+    Backends backends;
+    std::uint64_t token;
+};
+
+// Devices on different lines call their host operations at the same time:
+// look-ups share the lock, bindings take it alone.
+class Registry {
+public:
+    std::uint64_t bind(const VDeviceInterface* device, Backends backends)
+    {
+        std::unique_lock<std::shared_mutex> lock(mutex_);
+        const std::uint64_t token = ++last_token_;
+        bound_[device] = Bound{backends, token};
+        return token;
+    }
+
+    void unbind(const VDeviceInterface* device, std::uint64_t token)
+    {
+        std::unique_lock<std::shared_mutex> lock(mutex_);
+        const auto found = bound_.find(device);
+        if (found != bound_.end() && found->second.token == token)
+            bound_.erase(found);
+    }
+
+    Backends of(const VDeviceInterface* device) const
+    {
+        std::shared_lock<std::shared_mutex> lock(mutex_);
+        const auto found = bound_.find(device);
+        return found == bound_.end() ? Backends{} : found->second.backends;
+    }
+
+private:
+    mutable std::shared_mutex mutex_;
+    std::map<const VDeviceInterface*, Bound> bound_;
+    std::uint64_t last_token_ = 0;
+};
+
+Registry& registry()
+{
+    static Registry instance;  // built on first use, whatever the order of static set-up
+    return instance;
+}
 
 }  // namespace
 
-void install_modbus_transport(ModbusTransport* transport)
+BackendBinding::BackendBinding(const VDeviceInterface& device, Backends backends)
+    : device_(&device), token_(registry().bind(&device, backends))
 {
-    current_transport = transport ? transport : &quiet_transport;
 }
 
-void install_record_sink(RecordSink* sink) { current_sink = sink ? sink : &quiet_sink; }
+BackendBinding::~BackendBinding() { reset(); }
 
-void install_rule_checker(RuleChecker* checker)
+BackendBinding::BackendBinding(BackendBinding&& other) noexcept
+    : device_(std::exchange(other.device_, nullptr)), token_(std::exchange(other.token_, 0))
 {
-    current_rules = checker ? checker : &quiet_rules;
 }
 
-ModbusTransport& modbus_transport() { return *current_transport.load(); }
-RecordSink& record_sink() { return *current_sink.load(); }
-RuleChecker& rule_checker() { return *current_rules.load(); }
+BackendBinding& BackendBinding::operator=(BackendBinding&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        device_ = std::exchange(other.device_, nullptr);
+        token_ = std::exchange(other.token_, 0);
+    }
+    return *this;
+}
+
+void BackendBinding::reset()
+{
+    if (device_ != nullptr)
+        registry().unbind(device_, token_);
+    device_ = nullptr;
+    token_ = 0;
+}
+
+BackendBinding bind_backends(const VDeviceInterface& device, Backends backends)
+{
+    return BackendBinding(device, backends);
+}
+
+ModbusTransport& modbus_transport_of(const VDeviceInterface& device)
+{
+    ModbusTransport* transport = registry().of(&device).transport;
+    return transport != nullptr ? *transport : quiet_transport;
+}
+
+RecordSink& record_sink_of(const VDeviceInterface& device)
+{
+    RecordSink* sink = registry().of(&device).records;
+    return sink != nullptr ? *sink : quiet_sink;
+}
+
+RuleChecker& rule_checker_of(const VDeviceInterface& device)
+{
+    RuleChecker* rules = registry().of(&device).rules;
+    return rules != nullptr ? *rules : quiet_rules;
+}
 
 }  // namespace devhost

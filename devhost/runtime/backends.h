@@ -1,8 +1,11 @@
-// The replaceable back-ends behind the host operations. A process installs
-// the ones it needs; whatever is not installed answers as a quiet host would
-// (requests accepted and dropped, records discarded, no report or rule fires).
+// The replaceable back-ends behind the host operations. Each device is bound
+// to its own set (a host with several serial lines gives each line its own
+// transport); a device that is not bound, or a member left empty, answers as
+// a quiet host would (requests accepted and dropped, records discarded, no
+// report or rule fires).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@
 
 #include "modbus_request.h"
 
+class VDeviceInterface;
 class SMDVDevice;
 class SMDSPDevice;
 class SPModbus;
@@ -51,14 +55,40 @@ public:
     virtual bool batch_check(SMDVDevice& device, const std::vector<rule_value>& rules) = 0;
 };
 
-// Installing nullptr restores the quiet default. The back-ends must outlive
-// every call made while they are installed.
-void install_modbus_transport(ModbusTransport* transport);
-void install_record_sink(RecordSink* sink);
-void install_rule_checker(RuleChecker* checker);
+// The back-ends of one device; a null member is the quiet one.
+struct Backends {
+    ModbusTransport* transport = nullptr;
+    RecordSink* records = nullptr;
+    RuleChecker* rules = nullptr;
+};
 
-ModbusTransport& modbus_transport();
-RecordSink& record_sink();
-RuleChecker& rule_checker();
+// Binds a device to its back-ends for the binding's lifetime. The back-ends
+// must outlive every call the device makes while bound. Binding a device
+// again replaces its set; the earlier binding then no longer unbinds it.
+// Bindings and look-ups are safe from any thread.
+class BackendBinding {
+public:
+    BackendBinding() = default;
+    BackendBinding(const VDeviceInterface& device, Backends backends);
+    ~BackendBinding();
+    BackendBinding(BackendBinding&& other) noexcept;
+    BackendBinding& operator=(BackendBinding&& other) noexcept;
+    BackendBinding(const BackendBinding&) = delete;
+    BackendBinding& operator=(const BackendBinding&) = delete;
+
+    // Unbinds now (if still this binding's); idempotent.
+    void reset();
+
+private:
+    const VDeviceInterface* device_ = nullptr;
+    std::uint64_t token_ = 0;
+};
+
+[[nodiscard]] BackendBinding bind_backends(const VDeviceInterface& device, Backends backends);
+
+// The back-ends the device is bound to; the quiet ones where it is not.
+ModbusTransport& modbus_transport_of(const VDeviceInterface& device);
+RecordSink& record_sink_of(const VDeviceInterface& device);
+RuleChecker& rule_checker_of(const VDeviceInterface& device);
 
 }  // namespace devhost

@@ -1,8 +1,8 @@
 // Out-of-line operations of the host's device classes, as the host process
-// provides them to modules at load time. Each forwards to the installed
-// back-end, so the same definitions serve the tests and the bench host.
+// provides them to modules at load time. Each forwards to the back-ends the
+// calling device is bound to, so the same definitions serve the tests and the
+// bench host, with devices on several lines at once.
 #include <cstdint>
-#include <cstring>
 
 #include "backends.h"
 #include "host/spmodbus.h"
@@ -36,7 +36,7 @@ bool SMDVDevice::IsSupportDevice(const std::string& type) const { return type ==
 
 bool SMDVDevice::SendSP(int kind, const unsigned char* data, unsigned int length, bool urgent)
 {
-    return devhost::record_sink().publish(*this, kind, data, length, urgent);
+    return devhost::record_sink_of(*this).publish(*this, kind, data, length, urgent);
 }
 
 bool SMDVDevice::SendDelayData(int) { return false; }
@@ -47,55 +47,58 @@ float SMDVDevice::Get_SP_Value(unsigned int, const std::string&) { return 0.0f; 
 
 bool SMDVDevice::CheckAOReport(const std::string& signal, float value)
 {
-    return devhost::rule_checker().check_ao_report(*this, signal, value);
+    return devhost::rule_checker_of(*this).check_ao_report(*this, signal, value);
 }
 
 bool SMDVDevice::CheckThreshold(const std::string& signal, const std::string& rule,
                                 const float& value, int mode)
 {
-    return devhost::rule_checker().check_threshold(*this, signal, rule, value, mode);
+    return devhost::rule_checker_of(*this).check_threshold(*this, signal, rule, value, mode);
 }
 
 bool SMDVDevice::DoBatchCheckThreshold(const std::vector<rule_value>& rules)
 {
-    return devhost::rule_checker().batch_check(*this, rules);
+    return devhost::rule_checker_of(*this).batch_check(*this, rules);
 }
 
 bool SMDVDevice::SaveDeviceHistory(const unsigned char* data, unsigned int length)
 {
-    return devhost::record_sink().save_history(*this, data, length);
+    return devhost::record_sink_of(*this).save_history(*this, data, length);
 }
 
 SMDSPDevice::SMDSPDevice() = default;
 SMDSPDevice::~SMDSPDevice() = default;
 
-void SMDSPDevice::Reset() { devhost::modbus_transport().reset(*this); }
-int SMDSPDevice::RefreshStatus() { return devhost::modbus_transport().refresh_status(*this); }
+void SMDSPDevice::Reset() { devhost::modbus_transport_of(*this).reset(*this); }
+int SMDSPDevice::RefreshStatus()
+{
+    return devhost::modbus_transport_of(*this).refresh_status(*this);
+}
 int SMDSPDevice::process(unsigned char*, unsigned int) { return 0; }
 bool SMDSPDevice::IsProcessing() { return false; }
 bool SMDSPDevice::IsStalled() { return false; }
 int SMDSPDevice::SendData(const unsigned char*, unsigned int) { return -1; }
 int SMDSPDevice::SendParityData(const unsigned char*, unsigned int, EnumParity) { return -1; }
-int SMDSPDevice::OpenPort() { return devhost::modbus_transport().open_port(*this); }
-int SMDSPDevice::ClosePort() { return devhost::modbus_transport().close_port(*this); }
+int SMDSPDevice::OpenPort() { return devhost::modbus_transport_of(*this).open_port(*this); }
+int SMDSPDevice::ClosePort() { return devhost::modbus_transport_of(*this).close_port(*this); }
 
 SPModbus::SPModbus() = default;
 SPModbus::~SPModbus() = default;
 
 bool SPModbus::InitSetting(const Json::Value& settings)
 {
-    return devhost::modbus_transport().init_setting(*this, settings);
+    return devhost::modbus_transport_of(*this).init_setting(*this, settings);
 }
 
 int SPModbus::modbus_read_registers(int address, int count)
 {
-    return devhost::modbus_transport().submit(
+    return devhost::modbus_transport_of(*this).submit(
         *this, ModbusRequest{ModbusFunction::ReadHoldingRegisters, address, count, {}});
 }
 
 int SPModbus::modbus_write_register(int address, int value)
 {
-    return devhost::modbus_transport().submit(
+    return devhost::modbus_transport_of(*this).submit(
         *this, ModbusRequest{ModbusFunction::WriteSingleRegister, address, 1,
                              {static_cast<std::uint16_t>(value)}});
 }
@@ -103,11 +106,13 @@ int SPModbus::modbus_write_register(int address, int value)
 int SPModbus::modbus_write_registers(int address, int count, const unsigned short* values)
 {
     ModbusRequest request{ModbusFunction::WriteMultipleRegisters, address, count, {}};
-    // The caller's words need not be 2-byte aligned: copy bytes, never load
-    // through the pointer (the target traps on misaligned loads).
+    // Read as the gateway's host reads them: word by word through the
+    // pointer given, so a misaligned one is caught (UBSan, or a trap on the
+    // gateway's core) here rather than in the field.
     if (count > 0 && values != nullptr) {
-        request.values.resize(static_cast<std::size_t>(count));
-        std::memcpy(request.values.data(), values, request.values.size() * sizeof(std::uint16_t));
+        request.values.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i)
+            request.values.push_back(values[i]);
     }
-    return devhost::modbus_transport().submit(*this, request);
+    return devhost::modbus_transport_of(*this).submit(*this, request);
 }

@@ -19,18 +19,17 @@ HostCall call_of(const char* op, const void* device, std::vector<std::int64_t> a
 
 }  // namespace
 
-RecordingBackend::RecordingBackend()
-{
-    install_modbus_transport(this);
-    install_record_sink(this);
-    install_rule_checker(this);
-}
-
 RecordingBackend::~RecordingBackend()
 {
-    install_modbus_transport(nullptr);
-    install_record_sink(nullptr);
-    install_rule_checker(nullptr);
+    std::lock_guard<std::mutex> lock(mutex_);
+    bindings_.clear();
+}
+
+void RecordingBackend::attach(const VDeviceInterface& device)
+{
+    BackendBinding binding = bind_backends(device, Backends{this, this, this});
+    std::lock_guard<std::mutex> lock(mutex_);
+    bindings_.push_back(std::move(binding));
 }
 
 std::vector<HostCall> RecordingBackend::calls() const

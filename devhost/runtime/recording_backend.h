@@ -27,11 +27,15 @@ struct HostCall {
 
 class RecordingBackend final : public ModbusTransport, public RecordSink, public RuleChecker {
 public:
-    // Installs itself as all three back-ends; the destructor restores the defaults.
-    RecordingBackend();
+    RecordingBackend() = default;
+    // Unbinds the devices it was attached to.
     ~RecordingBackend() override;
     RecordingBackend(const RecordingBackend&) = delete;
     RecordingBackend& operator=(const RecordingBackend&) = delete;
+
+    // Binds the device to this back-end (all three roles) until the
+    // back-end goes; a device not attached reaches the quiet host.
+    void attach(const VDeviceInterface& device);
 
     std::vector<HostCall> calls() const;
     std::vector<HostCall> calls_named(const std::string& op) const;
@@ -74,6 +78,7 @@ private:
     std::deque<bool> ao_results_;
     std::deque<bool> batch_results_;
     std::deque<bool> init_results_;
+    std::vector<BackendBinding> bindings_;
 };
 
 }  // namespace devhost

@@ -32,7 +32,9 @@ ModuleHost::ModuleHost()
 
 std::unique_ptr<SPModbus> ModuleHost::new_device() const
 {
-    return module_->loaded.create_device();
+    std::unique_ptr<SPModbus> device = module_->loaded.create_device();
+    binding_ = devhost::bind_backends(*device, devhost::Backends{&backend_, &backend_, &backend_});
+    return device;
 }
 
 namespace {

@@ -27,6 +27,8 @@ public:
     // Loads the module on first use; aborts if it cannot be loaded.
     static ModuleHost& instance();
 
+    // A new device, bound to the recording back-end (the one before it is
+    // unbound: each input drives one device at a time).
     std::unique_ptr<SPModbus> new_device() const;
     devhost::RecordingBackend& backend() { return backend_; }
 
@@ -41,6 +43,7 @@ public:
 private:
     ModuleHost();
     devhost::RecordingBackend backend_;
+    mutable devhost::BackendBinding binding_;
     struct Module;
     std::unique_ptr<Module> module_;
 };

@@ -32,6 +32,7 @@ TEST(RoundCompletion, StepsRunInOrderAndSeeTheStateOfTheirStep)
 {
     devhost::RecordingBackend host;
     RoundProbe device;
+    host.attach(device);
     device.data_id = 0x11223344;
     device.record.data_id = device.data_id;
     fill_registers(device);
@@ -114,6 +115,7 @@ TEST(RoundCompletion, SignalsAreVisitedAsListedAndAbsentOnesSkipped)
 {
     devhost::RecordingBackend host;
     RoundProbe device;
+    host.attach(device);
     device.check_signals = {"U", "missing", "U", "I", ""};
     device.signal_values = {{"U", 1.5f}, {"I", 2.5f}};
     kpmtest::CoutCapture out;
@@ -136,6 +138,7 @@ TEST(RoundCompletion, NoSignalsStillEvaluatesRulesAndStoresHistory)
 {
     devhost::RecordingBackend host;
     RoundProbe device;
+    host.attach(device);
     device.rule_values.resize(1);
     kpmtest::CoutCapture out;
 
@@ -176,6 +179,7 @@ TEST(RoundCompletion, ReportNeededReflectsThisRoundOnly)
         host.script_ao_report(c.ao);
         host.script_batch_check({c.batch});
         RoundProbe device;
+        host.attach(device);
         for (std::size_t i = 0; i < c.ao.size(); ++i) {
             const std::string name = "S" + std::to_string(i);
             device.check_signals.push_back(name);
@@ -207,6 +211,7 @@ TEST(RoundCompletion, AHostFailureStopsTheRoundWhereItIsRaised)
                 throw std::runtime_error("host failure");
         };
         RoundProbe device;
+        host.attach(device);
         device.check_signals = {"U"};
         device.signal_values = {{"U", 1.0f}};
         device.rule_values.resize(2);

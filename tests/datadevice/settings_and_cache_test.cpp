@@ -56,6 +56,7 @@ TEST_P(ModeSetting, ConvertsTheTextForm)
 {
     devhost::RecordingBackend host;
     RoundProbe device;
+    host.attach(device);
     device.b_mode = 77;
     device.InitSetting(parse_json(std::string("{\"appSetting\": {\"b_mode\": ") + GetParam().b_mode +
                              "}}"));
@@ -70,6 +71,7 @@ TEST(DataDeviceSettings, ModeUnchangedUnlessNamed)
           "{\"b_mode\": 9}"}) {
         devhost::RecordingBackend host;
         RoundProbe device;
+        host.attach(device);
         device.b_mode = 77;
         device.data_id = 0x0A0B0C0D;
         EXPECT_TRUE(device.InitSetting(parse_json(settings)));
@@ -84,6 +86,7 @@ TEST(DataDeviceSettings, WholeConfigurationGoesToTheBaseAndItsResultComesBack)
     devhost::RecordingBackend host;
     host.script_init_setting({false, true});
     RoundProbe device;
+    host.attach(device);
     device.data_id = 7;
     const Json::Value settings = parse_json("{\"appSetting\": {\"b_mode\": 4}, \"port\": \"ttyS1\"}");
 
@@ -104,6 +107,7 @@ TEST(DataDeviceSettings, ValueWithoutTextFormRaisesBeforeTheBase)
                                  "{\"appSetting\": {\"b_mode\": {\"v\": 1}}}", "[1]", "3"}) {
         devhost::RecordingBackend host;
         RoundProbe device;
+        host.attach(device);
         device.data_id = 99;
         EXPECT_THROW(device.InitSetting(parse_json(settings)), Json::Exception) << settings;
         EXPECT_EQ(device.b_mode, 1) << settings;
@@ -126,6 +130,7 @@ TEST(DataDeviceCache, RefusesEveryOtherLengthAndChangesNothing)
     for (int length : {0, 1, 130, 132, 200, -1, -131, INT_MIN}) {
         devhost::RecordingBackend host;
         RoundProbe device;
+        host.attach(device);
         std::memcpy(&device.record, patterned_record().data(), 131);
         testing::internal::CaptureStdout();
         EXPECT_EQ(device.LoadFromCache(offered.data(), length), 0) << length;
@@ -137,6 +142,7 @@ TEST(DataDeviceCache, RefusesEveryOtherLengthAndChangesNothing)
     }
     devhost::RecordingBackend host;
     RoundProbe device;
+    host.attach(device);
     const std::string text_form(130, 'x');
     EXPECT_EQ(static_cast<VDeviceInterface&>(device).LoadFromCache(text_form), 0);
     EXPECT_EQ(static_cast<VDeviceInterface&>(device).LoadFromCache(std::string()), 0);
@@ -151,6 +157,7 @@ TEST(DataDeviceCache, TakesARecordOfExactSizeAndCompletesARound)
     for (bool as_text : {false, true}) {
         devhost::RecordingBackend host;
         RoundProbe device;
+        host.attach(device);
         testing::internal::CaptureStdout();
         const auto before = boost::posix_time::second_clock::local_time();
         const int taken =

@@ -56,11 +56,11 @@ protected:
         ASSERT_TRUE(transport.init_setting(device, config));
         ASSERT_EQ(device.OpenPort(), 0);
     }
-    void SetUp() override { devhost::install_modbus_transport(&transport); }
+    void SetUp() override { binding = devhost::bind_backends(device, {&transport}); }
     void TearDown() override
     {
         transport.forget(device);
-        devhost::install_modbus_transport(nullptr);
+        binding.reset();
     }
 
     void read_block()
@@ -73,6 +73,7 @@ protected:
     std::vector<std::string> reports;
     devhost::RtuTransport transport{[this](const std::string& line) { reports.push_back(line); }};
     BenchDevice device;
+    devhost::BackendBinding binding;
 };
 
 TEST_F(RtuTransportTest, ReadPlacesTheRegistersAndCallsProcessPayloadOnce)

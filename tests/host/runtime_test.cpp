@@ -59,6 +59,7 @@ TEST(HostRuntime, RecorderKeepsCallsInOrderWithArgumentsAndScriptedAnswers)
     host.script_ao_report({true, false});
     host.script_init_setting({false});
     ProbeDevice device;
+    host.attach(device);
 
     EXPECT_FALSE(device.SPModbus::InitSetting(Json::Value(Json::objectValue)));
     EXPECT_TRUE(device.SPModbus::InitSetting(Json::Value(Json::objectValue)));
@@ -98,9 +99,59 @@ TEST(HostRuntime, RecorderCanFailAHostOperation)
             throw std::runtime_error("disk full");
     };
     ProbeDevice device;
+    host.attach(device);
     const unsigned char record[1] = {0};
     EXPECT_THROW(device.SaveDeviceHistory(record, 1), std::runtime_error);
     EXPECT_EQ(host.calls_named("SaveDeviceHistory").size(), 1u);
+}
+
+TEST(HostRuntime, EachDeviceReachesOnlyTheBackEndItIsBoundTo)
+{
+    devhost::RecordingBackend first;
+    devhost::RecordingBackend second;
+    ProbeDevice a, b, unbound;
+    first.attach(a);
+    second.attach(b);
+    a.Reset();
+    b.Reset();
+    unbound.Reset();
+    EXPECT_TRUE(unbound.SPModbus::InitSetting(Json::Value())) << "the quiet host accepts";
+    ASSERT_EQ(first.calls().size(), 1u);
+    EXPECT_EQ(first.calls()[0].device, &a);
+    ASSERT_EQ(second.calls().size(), 1u);
+    EXPECT_EQ(second.calls()[0].device, &b);
+
+    {
+        devhost::RecordingBackend replacing;
+        replacing.attach(a);
+        a.Reset();
+        EXPECT_EQ(replacing.calls().size(), 1u);
+    }
+    a.Reset();  // unbound with the back-end that bound it last
+    EXPECT_EQ(first.calls().size(), 1u);
+}
+
+// The values are read through the pointer the device passes, word by word,
+// as the gateway's host reads them.
+TEST(HostRuntime, MultipleWriteValuesArriveIntact)
+{
+    devhost::RecordingBackend host;
+    ProbeDevice device;
+    host.attach(device);
+    std::vector<unsigned short> values(123);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<unsigned short>(0x8001u + 0x0102u * i);
+    values.front() = 0;
+    values.back() = 0xFFFF;
+    device.modbus_write_registers(10, static_cast<int>(values.size()), values.data());
+    device.modbus_write_registers(10, 2, nullptr);
+    device.modbus_write_registers(10, 0, values.data());
+
+    const auto writes = host.calls_named("modbus_write_registers");
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[0].words, std::vector<std::uint16_t>(values.begin(), values.end()));
+    EXPECT_TRUE(writes[1].words.empty());
+    EXPECT_TRUE(writes[2].words.empty());
 }
 
 }  // namespace

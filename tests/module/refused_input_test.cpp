@@ -77,6 +77,7 @@ TEST(RefusedInput, NothingOutsideTheBuffersAndNoStateChanges)
     devhost::LoadedModule module(KPM_MODULE_PATH);
     const auto device_owner = module.create_device();
     SPModbus& device = *device_owner;
+    host.attach(device);
     // A device in the middle of its life: a round done and a write confirmed.
     testing::internal::CaptureStdout();
     kpmtest::complete_round(device, kpmtest::block_of(42));

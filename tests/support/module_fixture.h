@@ -26,11 +26,12 @@ protected:
     SPModbus& new_device()
     {
         devices_.push_back(module_.create_device());
+        host_.attach(*devices_.back());
         return *devices_.back();
     }
 
     // Declaration order is destruction order reversed: devices go first, then
-    // the module is unloaded, then the host's back-ends are restored.
+    // the module is unloaded, then the devices' back-ends are unbound.
     devhost::RecordingBackend host_;
     devhost::LoadedModule module_{KPM_MODULE_PATH};
 

@@ -88,6 +88,8 @@ TEST(ModuleUnload, LoadPollDestroyUnloadLeavesNothingMapped)
             ASSERT_TRUE(is_mapped(module_path));
             std::unique_ptr<SPModbus> first = module.create_device();
             std::unique_ptr<SPModbus> second = module.create_device();
+            host.attach(*first);
+            host.attach(*second);
             poll_once(host, *first);
             first.reset();
             second.reset();
