@@ -1,8 +1,12 @@
 #include "rtu_line.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <thread>
 
 #include <modbus.h>
+
+#include "frame_silence.h"
 
 namespace devhost {
 
@@ -61,7 +65,11 @@ const char* status_name(ExchangeStatus status)
     return "?";
 }
 
-RtuLine::RtuLine(LineSettings settings) : settings_(std::move(settings)) {}
+RtuLine::RtuLine(LineSettings settings)
+    : settings_(std::move(settings)),
+      silence_(inter_frame_silence(settings_.baud, settings_.parity))
+{
+}
 
 RtuLine::~RtuLine() { close(); }
 
@@ -75,10 +83,6 @@ bool RtuLine::open(std::string& error)
         error = modbus_strerror(errno);
         return false;
     }
-    modbus_set_slave(context, settings_.slave);
-    const int timeout_ms = settings_.timeout_ms;
-    modbus_set_response_timeout(context, static_cast<std::uint32_t>(timeout_ms / 1000),
-                                static_cast<std::uint32_t>(timeout_ms % 1000) * 1000);
     if (modbus_connect(context) != 0) {
         error = modbus_strerror(errno);
         modbus_free(context);
@@ -97,18 +101,39 @@ void RtuLine::close()
     modbus_ = nullptr;
 }
 
-Exchange RtuLine::transact(const std::vector<std::uint8_t>& request,
+void RtuLine::keep_silence() const
+{
+    // Only the remainder: a line that has been quiet long enough is used at once.
+    const auto ready = last_frame_end_ + silence_;
+    if (std::chrono::steady_clock::now() < ready)
+        std::this_thread::sleep_until(ready);
+}
+
+Exchange RtuLine::transact(const MeterAddress& meter, const std::vector<std::uint8_t>& request,
                            std::vector<std::uint8_t>& reply)
 {
     if (modbus_ == nullptr)
         return failed(ExchangeStatus::LineDown, "port not open");
+    // libmodbus takes a reply only from the slave its context names.
+    modbus_set_slave(modbus_, meter.slave);
+    modbus_set_response_timeout(modbus_, static_cast<std::uint32_t>(meter.timeout_ms / 1000),
+                                static_cast<std::uint32_t>(meter.timeout_ms % 1000) * 1000);
+    keep_silence();
     modbus_flush(modbus_);
-    if (modbus_send_raw_request(modbus_, request.data(), static_cast<int>(request.size())) < 0)
+    const auto sent = std::chrono::steady_clock::now();
+    const int sent_length =
+        modbus_send_raw_request(modbus_, request.data(), static_cast<int>(request.size()));
+    // The request has left the line by now, or will have by this time.
+    last_frame_end_ = sent + wire_time(settings_.baud, settings_.parity, request.size());
+    if (sent_length < 0)
         return failed(status_of_errno(errno), modbus_strerror(errno));
     reply.assign(MODBUS_RTU_MAX_ADU_LENGTH, 0);
     const int length = modbus_receive_confirmation(modbus_, reply.data());
+    const int receive_error = errno;
+    if (length >= 0 || receive_error != ETIMEDOUT)
+        last_frame_end_ = std::max(last_frame_end_, std::chrono::steady_clock::now());
     if (length < 0)
-        return failed(status_of_errno(errno), modbus_strerror(errno));
+        return failed(status_of_errno(receive_error), modbus_strerror(receive_error));
     if (length == 0)
         return failed(ExchangeStatus::BadReply, "reply from another slave");
     reply.resize(static_cast<std::size_t>(length));
@@ -124,13 +149,13 @@ Exchange RtuLine::transact(const std::vector<std::uint8_t>& request,
     return Exchange{};
 }
 
-Exchange RtuLine::read_registers(int address, int count)
+Exchange RtuLine::read_registers(const MeterAddress& meter, int address, int count)
 {
-    std::vector<std::uint8_t> request{static_cast<std::uint8_t>(settings_.slave), 3};
+    std::vector<std::uint8_t> request{static_cast<std::uint8_t>(meter.slave), 3};
     put_word(request, address);
     put_word(request, count);
     std::vector<std::uint8_t> reply;
-    Exchange result = transact(request, reply);
+    Exchange result = transact(meter, request, reply);
     if (result.status != ExchangeStatus::Ok)
         return result;
     const std::size_t byte_count = reply[kData];
@@ -163,26 +188,27 @@ Exchange echo_of(Exchange result, const std::vector<std::uint8_t>& reply, int ad
 
 }  // namespace
 
-Exchange RtuLine::write_register(int address, std::uint16_t value)
+Exchange RtuLine::write_register(const MeterAddress& meter, int address, std::uint16_t value)
 {
-    std::vector<std::uint8_t> request{static_cast<std::uint8_t>(settings_.slave), 6};
+    std::vector<std::uint8_t> request{static_cast<std::uint8_t>(meter.slave), 6};
     put_word(request, address);
     put_word(request, value);
     std::vector<std::uint8_t> reply;
-    Exchange result = transact(request, reply);
+    Exchange result = transact(meter, request, reply);
     return echo_of(std::move(result), reply, address);
 }
 
-Exchange RtuLine::write_registers(int address, const std::vector<std::uint16_t>& values)
+Exchange RtuLine::write_registers(const MeterAddress& meter, int address,
+                                  const std::vector<std::uint16_t>& values)
 {
-    std::vector<std::uint8_t> request{static_cast<std::uint8_t>(settings_.slave), 16};
+    std::vector<std::uint8_t> request{static_cast<std::uint8_t>(meter.slave), 16};
     put_word(request, address);
     put_word(request, static_cast<int>(values.size()));
     request.push_back(static_cast<std::uint8_t>(values.size() * 2));
     for (std::uint16_t value : values)
         put_word(request, value);
     std::vector<std::uint8_t> reply;
-    Exchange result = transact(request, reply);
+    Exchange result = transact(meter, request, reply);
     return echo_of(std::move(result), reply, address);
 }
 

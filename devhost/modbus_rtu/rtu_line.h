@@ -1,9 +1,13 @@
-// One Modbus RTU master on one serial line, over libmodbus. Every exchange
-// flushes the line first, so a late reply to an earlier request is never
-// taken for the reply to this one. Not thread-safe: the libmodbus context is
-// used by one thread, one transaction at a time.
+// One Modbus RTU master on one serial line, over libmodbus, shared by every
+// meter on that line: each exchange names the meter's address. Before each
+// request the line is left silent for 3.5 characters after the end of the
+// last frame (frame_silence.h), no longer; then it is flushed, so a late
+// reply to an earlier request is never taken for the reply to this one.
+// Not thread-safe: the libmodbus context is used by one thread, one
+// transaction at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +34,12 @@ struct Exchange {
     std::uint16_t echo = 0;  // a write's echo: the value (function 6) or the count (function 16)
 };
 
+// Which meter an exchange is with, and how long it may take to answer.
+struct MeterAddress {
+    int slave = 1;
+    int timeout_ms = 500;  // for the first byte of a reply
+};
+
 class RtuLine {
 public:
     explicit RtuLine(LineSettings settings);
@@ -41,17 +51,25 @@ public:
     bool open(std::string& error);
     void close();
     bool is_open() const { return modbus_ != nullptr; }
+    // The line's port, baud rate and parity; its slave and timeout are unused.
     const LineSettings& settings() const { return settings_; }
 
     // The caller checks counts against the Modbus limits before calling.
-    Exchange read_registers(int address, int count);
-    Exchange write_register(int address, std::uint16_t value);
-    Exchange write_registers(int address, const std::vector<std::uint16_t>& values);
+    Exchange read_registers(const MeterAddress& meter, int address, int count);
+    Exchange write_register(const MeterAddress& meter, int address, std::uint16_t value);
+    Exchange write_registers(const MeterAddress& meter, int address,
+                             const std::vector<std::uint16_t>& values);
 
 private:
-    Exchange transact(const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply);
+    Exchange transact(const MeterAddress& meter, const std::vector<std::uint8_t>& request,
+                      std::vector<std::uint8_t>& reply);
+    void keep_silence() const;
 
     LineSettings settings_;
+    std::chrono::nanoseconds silence_;
+    // The end of the last frame on the line: the last byte received, or the
+    // end of our own request when nothing came back.
+    std::chrono::steady_clock::time_point last_frame_end_{};
     modbus_t* modbus_ = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "rtu_transport.h"
 
+#include <iterator>
+
 #include <unistd.h>
 
 #include "host/spmodbus.h"
@@ -57,10 +59,44 @@ RtuTransport::RtuTransport(Reporter report) : report_(std::move(report)) {}
 
 RtuTransport::~RtuTransport() = default;
 
-RtuTransport::Port* RtuTransport::port_of(const SMDSPDevice& device)
+RtuTransport::Meter* RtuTransport::meter_of(const SMDSPDevice& device)
 {
-    const auto found = ports_.find(&device);
-    return found == ports_.end() ? nullptr : &found->second;
+    const auto found = meters_.find(&device);
+    return found == meters_.end() ? nullptr : &found->second;
+}
+
+namespace {
+
+std::string line_format(const LineSettings& settings)
+{
+    return std::to_string(settings.baud) + " baud, parity " + std::string(1, settings.parity);
+}
+
+}  // namespace
+
+// Why the device cannot join the line on settings.port, or empty.
+std::string RtuTransport::sharing_problem(const SMDSPDevice& device,
+                                          const LineSettings& settings) const
+{
+    for (const auto& [other, meter] : meters_) {
+        if (other == &device || meter.line->rtu->settings().port != settings.port)
+            continue;
+        const LineSettings& line = meter.line->rtu->settings();
+        if (line.baud != settings.baud || line.parity != settings.parity)
+            return "port " + settings.port + " runs at " + line_format(line) + " for slave " +
+                   std::to_string(meter.slave) + "; slave " + std::to_string(settings.slave) +
+                   " asks for " + line_format(settings);
+        if (meter.slave == settings.slave)
+            return "slave " + std::to_string(settings.slave) + " on port " + settings.port +
+                   " belongs to another device already";
+    }
+    return "";
+}
+
+void RtuTransport::drop_unused_lines()
+{
+    for (auto it = lines_.begin(); it != lines_.end();)
+        it = it->second.use_count() == 1 ? lines_.erase(it) : std::next(it);
 }
 
 bool RtuTransport::init_setting(SPModbus& device, const Json::Value& settings)
@@ -70,48 +106,71 @@ bool RtuTransport::init_setting(SPModbus& device, const Json::Value& settings)
         report_("settings rejected: " + parsed.error);
         return false;
     }
-    Port& port = ports_[&device];
-    if (!port.line || !(port.line->settings() == parsed.settings))
-        port.line = std::make_unique<RtuLine>(parsed.settings);
+    const LineSettings& wanted = parsed.settings;
+    const std::string problem = sharing_problem(device, wanted);
+    if (!problem.empty()) {
+        report_("settings rejected: " + problem);
+        return false;
+    }
+    Meter& meter = meters_[&device];
+    meter.line.reset();
+    std::shared_ptr<Line>& line = lines_[wanted.port];
+    if (line && (line->rtu->settings().baud != wanted.baud ||
+                 line->rtu->settings().parity != wanted.parity))
+        line.reset();  // no other device uses it (sharing_problem): set up anew
+    if (!line) {
+        line = std::make_shared<Line>();
+        line->rtu = std::make_unique<RtuLine>(wanted);
+    }
+    meter.line = line;
+    meter.slave = wanted.slave;
+    meter.timeout_ms = wanted.timeout_ms;
+    drop_unused_lines();
     return true;
 }
 
-bool RtuTransport::ensure_open(Port& port)
+bool RtuTransport::ensure_open(Line& line)
 {
-    if (port.line->is_open())
+    if (line.rtu->is_open())
         return true;
     std::string error;
-    if (port.line->open(error)) {
-        if (port.down)
-            report_("port " + port.line->settings().port + " is back");
-        port.down = false;
+    if (line.rtu->open(error)) {
+        if (line.down)
+            report_("port " + line.rtu->settings().port + " is back");
+        line.down = false;
         return true;
     }
-    if (!port.down)
-        report_("cannot open port " + port.line->settings().port + ": " + error);
-    port.down = true;
+    if (!line.down)
+        report_("cannot open port " + line.rtu->settings().port + ": " + error);
+    line.down = true;
     return false;
 }
 
-void RtuTransport::mark_down(Port& port, const std::string& why)
+void RtuTransport::mark_down(Line& line, const std::string& why)
 {
-    port.line->close();
-    if (!port.down)
-        report_("port " + port.line->settings().port + " lost (" + why +
+    line.rtu->close();
+    if (!line.down)
+        report_("port " + line.rtu->settings().port + " lost (" + why +
                 "); reopening at the next poll");
-    port.down = true;
+    line.down = true;
 }
 
 int RtuTransport::open_port(SMDSPDevice& device)
 {
-    Port* port = port_of(device);
-    return port != nullptr && ensure_open(*port) ? 0 : -1;
+    Meter* meter = meter_of(device);
+    return meter != nullptr && ensure_open(*meter->line) ? 0 : -1;
 }
 
 int RtuTransport::close_port(SMDSPDevice& device)
 {
-    if (Port* port = port_of(device))
-        port->line->close();
+    // The line stays open while another meter on it still uses it.
+    Meter* meter = meter_of(device);
+    if (meter == nullptr)
+        return 0;
+    for (const auto& [other, peer] : meters_)
+        if (other != &device && peer.line == meter->line)
+            return 0;
+    meter->line->rtu->close();
     return 0;
 }
 
@@ -133,7 +192,20 @@ void RtuTransport::forget(const SMDSPDevice& device)
         for (auto it = queue_.begin(); it != queue_.end();)
             it = static_cast<const SMDSPDevice*>(it->device) == &device ? queue_.erase(it) : it + 1;
     }
-    ports_.erase(&device);
+    meters_.erase(&device);
+    drop_unused_lines();
+}
+
+RtuTransport::MeterCounts RtuTransport::meter_counts(const SMDSPDevice& device) const
+{
+    const auto found = meters_.find(&device);
+    return found == meters_.end() ? MeterCounts{} : found->second.counts;
+}
+
+void RtuTransport::set_quiet(const SMDSPDevice& device, bool quiet)
+{
+    if (Meter* meter = meter_of(device))
+        meter->quiet = quiet;
 }
 
 std::size_t RtuTransport::perform_pending()
@@ -148,11 +220,17 @@ std::size_t RtuTransport::perform_pending()
     return batch.size();
 }
 
-void RtuTransport::fail(SPModbus& device, const std::string& what, const std::string& why,
-                        bool quiet)
+void RtuTransport::fail(SPModbus& device, Meter* meter, const std::string& what,
+                        const std::string& why, bool quiet)
 {
     ++errors_;
     last_failure_ = what + ": " + why;
+    if (meter != nullptr) {
+        ++meter->counts.errors;
+        quiet = quiet || meter->quiet;
+        last_failure_ = "slave " + std::to_string(meter->slave) + " on " +
+                        meter->line->rtu->settings().port + ": " + last_failure_;
+    }
     if (!quiet)
         report_(last_failure_);
     device.on_error();
@@ -163,41 +241,44 @@ void RtuTransport::perform(const Queued& queued)
     SPModbus& device = *queued.device;
     const ModbusRequest& request = queued.request;
     const std::string what = describe(request);
-    Port* port = port_of(device);
-    if (port == nullptr)
-        return fail(device, what, "the device has no usable line settings", false);
+    Meter* meter = meter_of(device);
+    if (meter == nullptr)
+        return fail(device, nullptr, what, "the device has no usable line settings", false);
     const std::string problem = request_problem(request);
     if (!problem.empty())
-        return fail(device, what, "refused before sending: " + problem, false);
-    if (!ensure_open(*port))
-        return fail(device, what, "port " + port->line->settings().port + " not open", true);
+        return fail(device, meter, what, "refused before sending: " + problem, false);
+    Line& line = *meter->line;
+    if (!ensure_open(line))
+        return fail(device, meter, what, "port " + line.rtu->settings().port + " not open", true);
 
+    const MeterAddress address{meter->slave, meter->timeout_ms};
     Exchange exchange;
     switch (request.function) {
     case ModbusFunction::ReadHoldingRegisters:
-        exchange = port->line->read_registers(request.address, request.count);
+        exchange = line.rtu->read_registers(address, request.address, request.count);
         break;
     case ModbusFunction::WriteSingleRegister:
-        exchange = port->line->write_register(request.address, request.values[0]);
+        exchange = line.rtu->write_register(address, request.address, request.values[0]);
         break;
     case ModbusFunction::WriteMultipleRegisters:
-        exchange = port->line->write_registers(request.address, request.values);
+        exchange = line.rtu->write_registers(address, request.address, request.values);
         break;
     }
 
     // A vanished device node (unplugged adapter, simulator gone) can show as a
     // mere timeout; its path tells.
     const bool node_gone = exchange.status == ExchangeStatus::Timeout &&
-                           ::access(port->line->settings().port.c_str(), F_OK) != 0;
+                           ::access(line.rtu->settings().port.c_str(), F_OK) != 0;
     if (exchange.status == ExchangeStatus::LineDown || node_gone) {
-        mark_down(*port, node_gone ? "device node gone" : exchange.error);
-        return fail(device, what, status_name(ExchangeStatus::LineDown), true);
+        mark_down(line, node_gone ? "device node gone" : exchange.error);
+        return fail(device, meter, what, status_name(ExchangeStatus::LineDown), true);
     }
     if (exchange.status != ExchangeStatus::Ok)
-        return fail(device, what,
+        return fail(device, meter, what,
                     std::string(status_name(exchange.status)) + " (" + exchange.error + ")",
                     false);
 
+    ++meter->counts.answered;
     unsigned int length = 0;
     switch (request.function) {
     case ModbusFunction::ReadHoldingRegisters:

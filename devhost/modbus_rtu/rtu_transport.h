@@ -2,8 +2,14 @@
 // while the host calls them; perform_pending(), called by the host loop after
 // each call into a device, carries them out one at a time on the device's
 // line: a good reply goes into reply_words (reply_layout.h) and on to
-// process_payload, anything else to on_error. A port that fails is reopened
-// at the next poll, with one message when it goes and one when it is back.
+// process_payload, anything else to on_error. Devices configured for the same
+// port share one line (one libmodbus context), each with its own slave
+// address; they must agree on its baud rate and parity. A port that fails is
+// reopened at the next poll, with one message when it goes and one when it
+// is back.
+//
+// submit() may be called from any thread; everything else from the one
+// thread that runs the transport's lines.
 #pragma once
 
 #include <cstddef>
@@ -44,28 +50,49 @@ public:
     // Drops the device's line and queued requests; call before destroying it.
     void forget(const SMDSPDevice& device);
 
+    // Failed transactions of every device.
     unsigned long error_count() const { return errors_; }
     // The latest failed request and why, or empty.
     const std::string& last_failure() const { return last_failure_; }
 
+    struct MeterCounts {
+        unsigned long answered = 0;  // transactions the meter answered
+        unsigned long errors = 0;    // transactions that failed
+    };
+    MeterCounts meter_counts(const SMDSPDevice& device) const;
+    // A quiet device's failures are counted but not reported (a meter the
+    // host already reports offline).
+    void set_quiet(const SMDSPDevice& device, bool quiet);
+
 private:
-    struct Port {
-        std::unique_ptr<RtuLine> line;
+    struct Line {
+        std::unique_ptr<RtuLine> rtu;
         bool down = false;  // reported unreachable; the next successful open is reported
+    };
+    struct Meter {
+        std::shared_ptr<Line> line;
+        int slave = 1;
+        int timeout_ms = 500;
+        MeterCounts counts;
+        bool quiet = false;
     };
     struct Queued {
         SPModbus* device;
         ModbusRequest request;
     };
 
-    Port* port_of(const SMDSPDevice& device);
-    bool ensure_open(Port& port);
-    void mark_down(Port& port, const std::string& why);
+    Meter* meter_of(const SMDSPDevice& device);
+    std::string sharing_problem(const SMDSPDevice& device, const LineSettings& settings) const;
+    void drop_unused_lines();
+    bool ensure_open(Line& line);
+    void mark_down(Line& line, const std::string& why);
     void perform(const Queued& queued);
-    void fail(SPModbus& device, const std::string& what, const std::string& why, bool quiet);
+    void fail(SPModbus& device, Meter* meter, const std::string& what, const std::string& why,
+              bool quiet);
 
     Reporter report_;
-    std::map<const SMDSPDevice*, Port> ports_;
+    std::map<std::string, std::shared_ptr<Line>> lines_;  // by port
+    std::map<const SMDSPDevice*, Meter> meters_;
     std::mutex queue_mutex_;
     std::deque<Queued> queue_;
     unsigned long errors_ = 0;

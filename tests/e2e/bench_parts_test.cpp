@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "e2e_support.h"
 #include "faults.h"
+#include "frame_silence.h"
 #include "history_store.h"
 #include "register_bank.h"
 #include "rtu_frame.h"
@@ -106,6 +107,28 @@ TEST(RtuFrame, ChecksumMatchesTheModbusReference)
     EXPECT_EQ(metersim::crc16(request, sizeof request), 0xCDC5);
     const metersim::Frame echo = metersim::write_single_echo(1, 1, 3);
     EXPECT_EQ(echo, (metersim::Frame{0x01, 0x06, 0x00, 0x01, 0x00, 0x03, 0x98, 0x0B}));
+}
+
+TEST(FrameSilence, ThreeAndAHalfCharactersOrFixedAboveNineteenTwoHundred)
+{
+    using std::chrono::nanoseconds;
+    const struct {
+        int baud;
+        char parity;
+        long long nanoseconds;
+    } cases[] = {
+        {9600, 'N', 3645834},   // 35 bits / 9600, rounded up
+        {9600, 'E', 4010417},   // 38.5 bits
+        {19200, 'E', 2005209},  // the last speed that is counted in characters
+        {19200, 'N', 1822917},
+        {1200, 'O', 32083334},
+        {38400, 'N', 1750000},  // fixed from here on
+        {115200, 'E', 1750000},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(devhost::inter_frame_silence(c.baud, c.parity), nanoseconds(c.nanoseconds))
+            << c.baud << c.parity;
+    EXPECT_EQ(devhost::wire_time(9600, 'N', 8), nanoseconds(8333334));
 }
 
 TEST(HistoryStore, NewestIsPerDataIdAndSurvivesReopening)

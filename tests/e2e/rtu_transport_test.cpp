@@ -209,6 +209,37 @@ TEST_F(RtuTransportTest, CountsOutsideTheModbusLimitsNeverReachTheLine)
     }
 }
 
+TEST_F(RtuTransportTest, DevicesSharingAPortMustAgreeOnItsFormatAndNotOnTheirAddress)
+{
+    auto simulator = start_simulator();
+    connect(simulator->port_path());
+    BenchDevice other;
+    const auto bound = devhost::bind_backends(other, {&transport});
+    Json::Value config(Json::objectValue);
+    config["port"] = simulator->port_path();
+    config["slave"] = 2;
+    config["baud"] = 19200;
+    EXPECT_FALSE(other.SPModbus::InitSetting(config));
+    EXPECT_NE(reports.back().find("runs at 9600 baud, parity N for slave 1; slave 2 asks for "
+                                  "19200 baud, parity N"),
+              std::string::npos)
+        << reports.back();
+    config["baud"] = 9600;
+    config["slave"] = 1;
+    EXPECT_FALSE(other.SPModbus::InitSetting(config));
+    EXPECT_NE(reports.back().find("slave 1 on port"), std::string::npos) << reports.back();
+
+    // On its own address it shares the line: the line stays open for the
+    // first device when the second closes its port.
+    config["slave"] = 2;
+    ASSERT_TRUE(other.SPModbus::InitSetting(config));
+    EXPECT_EQ(other.OpenPort(), 0);
+    EXPECT_EQ(other.ClosePort(), 0);
+    read_block();
+    EXPECT_EQ(device.payloads.size(), 1u);
+    transport.forget(other);
+}
+
 TEST_F(RtuTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachWay)
 {
     char directory[] = "/tmp/rtu-transport-XXXXXX";
