@@ -140,10 +140,6 @@ reply_bytes=$((3 + 2 * 60 + 2))
 line_limit="$(awk -v b="$baud" -v bits="$bits_per_char" -v q="$request_bytes" -v r="$reply_bytes" \
     'BEGIN { printf "%.3f", b / bits / (q + 3.5 + r + 3.5) }')"
 poll_ms="$(awk -v l="$line_limit" 'BEGIN { printf "%.2f", 1000 / l }')"
-# The simulator paces the request, one silence and its reply; the silence
-# after the reply is the master's to keep.
-emulated_limit="$(awk -v b="$baud" -v bits="$bits_per_char" -v q="$request_bytes" -v r="$reply_bytes" \
-    'BEGIN { printf "%.3f", b / bits / (q + 3.5 + r) }')"
 
 start_simulator() {
     "$build/metersim" --line-time --baud "$baud" > "$work/metersim.out" 2> "$work/metersim.err" &
@@ -389,8 +385,8 @@ silence after each frame make $(awk -v q=$request_bytes -v r=$reply_bytes 'BEGIN
 character times, $poll_ms ms a poll: **at most $line_limit polls per second**,
 so 95 % is $(awk -v l="$line_limit" 'BEGIN { printf "%.3f", l * 0.95 }') polls per second. The simulator
 (\`metersim --line-time\`) paces the request, the silence before its reply
-and the reply; the silence after the reply is the master's to keep, so a
-master that does not keep it can reach $emulated_limit polls per second.
+and the reply; the silence after the reply is the master's to keep, and the
+simulator drops a request that comes sooner, as a meter on a real line would.
 
 EOF
 if [[ "$line_measured" == yes ]]; then

@@ -7,16 +7,11 @@
 
 namespace metersim {
 
-int bits_per_byte(char parity) { return parity == 'N' ? 10 : 11; }
-
-std::chrono::nanoseconds byte_time(int baud, char parity)
-{
-    if (baud <= 0)
-        return std::chrono::nanoseconds(0);
-    return std::chrono::nanoseconds(1000000000LL * bits_per_byte(parity) / baud);
-}
-
 namespace {
+
+constexpr int kFixedTimingAboveBaud = 19200;
+constexpr std::chrono::microseconds kFixedFrameSilence{1750};
+constexpr std::chrono::microseconds kFixedCharTimeout{750};
 
 bool write_all(int fd, const std::uint8_t* data, std::size_t length)
 {
@@ -35,17 +30,52 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t length)
 
 }  // namespace
 
-bool write_frame(int fd, const std::uint8_t* data, std::size_t length,
-                 std::chrono::nanoseconds per_byte, std::chrono::steady_clock::time_point start)
+int bits_per_byte(char parity) { return parity == 'N' ? 10 : 11; }
+
+std::chrono::nanoseconds byte_time(int baud, char parity)
 {
-    if (per_byte.count() == 0)
-        return write_all(fd, data, length);
-    for (std::size_t i = 0; i < length; ++i) {
-        std::this_thread::sleep_until(start + per_byte * static_cast<long>(i + 1));
-        if (!write_all(fd, data + i, 1))
-            return false;
+    if (baud <= 0)
+        return std::chrono::nanoseconds(0);
+    return std::chrono::nanoseconds(1000000000LL * bits_per_byte(parity) / baud);
+}
+
+std::chrono::nanoseconds inter_frame_silence(int baud, char parity)
+{
+    if (baud > kFixedTimingAboveBaud)
+        return kFixedFrameSilence;
+    return byte_time(baud, parity) * 7 / 2;
+}
+
+std::chrono::nanoseconds inter_char_timeout(int baud, char parity)
+{
+    if (baud > kFixedTimingAboveBaud)
+        return kFixedCharTimeout;
+    return byte_time(baud, parity) * 3 / 2;
+}
+
+bool write_frame(int fd, const std::uint8_t* data, std::size_t length,
+                 std::chrono::nanoseconds per_byte, std::chrono::steady_clock::time_point start,
+                 LineInterval* sent)
+{
+    using Clock = std::chrono::steady_clock;
+    LineInterval interval{Clock::now(), Clock::now()};
+    bool ok = true;
+    if (per_byte.count() == 0) {
+        ok = write_all(fd, data, length);
+    } else {
+        for (std::size_t i = 0; ok && i < length; ++i) {
+            std::this_thread::sleep_until(start + per_byte * static_cast<long>(i + 1));
+            // A byte handed over now has been on the line for one byte time.
+            const auto handed = Clock::now();
+            if (i == 0)
+                interval.start = handed - per_byte;
+            interval.end = handed;
+            ok = write_all(fd, data + i, 1);
+        }
     }
-    return true;
+    if (sent != nullptr)
+        *sent = interval;
+    return ok;
 }
 
 }  // namespace metersim

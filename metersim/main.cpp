@@ -1,4 +1,4 @@
-// metersim: a simulated three-phase power meter speaking Modbus RTU on a new
+// metersim: simulated three-phase power meters speaking Modbus RTU on a new
 // pseudo-terminal (whose path it prints first) or on a serial device.
 #include <algorithm>
 #include <csignal>
@@ -12,30 +12,43 @@
 
 #include "faults.h"
 #include "simulator.h"
+#include "slave_list.h"
 
 namespace {
 
 constexpr const char kUsage[] = R"(Usage: metersim [OPTIONS]
 
-Simulates a three-phase power meter answering Modbus RTU on registers 10 to 69
-(function 3 reads, functions 6 and 16 writes). Without --device it serves on a
-new pseudo-terminal and prints that terminal's path as its first line; point a
-Modbus master (meterhost --port PATH) at it. Ctrl-C stops it.
+Simulates three-phase power meters on one line, each answering Modbus RTU at
+its own slave address on registers 10 to 69 (function 3 reads, functions 6
+and 16 writes). Requests for other addresses get no answer, as on a real bus.
+Without --device it serves on a new pseudo-terminal and prints that
+terminal's path as its first line; point a Modbus master (meterhost --port
+PATH) at it. Ctrl-C stops it.
 
   --device PATH        serve on this serial device instead of a pseudo-terminal
   --link PATH          also make PATH a symbolic link to the pseudo-terminal
-  --slave N            slave address to answer, 1 to 247 (default 1)
+  --slave LIST         slave addresses served (default 1); LIST is N, A-B, or
+                       several of these separated by commas (1-8 or 1,2,5),
+                       addresses 1 to 247. With live values each meter reads
+                       differently.
+  --dead LIST          addresses among --slave that are on the line but never
+                       answer
   --baud N             line speed (default 9600)
   --parity N|E|O       parity (default N)
   --table FILE         serve fixed registers from FILE ("REGISTER VALUE" a line,
-                       '#' comments, unlisted registers 0) instead of live values
-  --line-time          answer with the timing of a real line at --baud: 10 bits a
-                       byte without parity, 11 with
-  --fault KIND[:N]     misbehave on every Nth request (default every one); may be
-                       repeated. KIND: no-reply, wrong-echo (writes only),
-                       exception, delay, bad-crc
+                       '#' comments, unlisted registers 0) instead of live
+                       values, the same for every slave
+  --line-time          behave like a real line at --baud: answer with its
+                       timing (10 bits a byte without parity, 11 with), and
+                       drop a request that begins less than 3.5 character
+                       times (1.75 ms above 19200 baud) after the previous
+                       frame ended, as a slave could not tell the two apart
+  --fault KIND[:N]     misbehave on every Nth request taken, counted over all
+                       slaves (default every one); may be repeated. KIND:
+                       no-reply, wrong-echo (writes only), exception, delay,
+                       bad-crc
   --fault-delay-ms MS  how late a delayed reply comes (default 700)
-  --verbose            log each request on standard error
+  --verbose            log each request, naming its slave, on standard error
   --help               show this text
 )";
 
@@ -75,7 +88,7 @@ metersim::SimulatorOptions parse(int argc, char** argv)
             continue;
         }
         static const std::vector<std::string> kValued = {
-            "--device", "--link", "--slave", "--baud", "--parity", "--table", "--fault",
+            "--device", "--link", "--slave", "--dead", "--baud", "--parity", "--table", "--fault",
             "--fault-delay-ms"};
         if (std::find(kValued.begin(), kValued.end(), option) == kValued.end())
             usage_error(option.rfind("--", 0) == 0 ? "unknown option '" + option + "'"
@@ -87,8 +100,12 @@ metersim::SimulatorOptions parse(int argc, char** argv)
             options.device = value;
         } else if (option == "--link") {
             options.link = value;
-        } else if (option == "--slave") {
-            options.slave = static_cast<int>(number(option, value, 1, 247));
+        } else if (option == "--slave" || option == "--dead") {
+            const auto slaves = metersim::parse_slave_list(value);
+            if (!slaves)
+                usage_error(option + " takes N, A-B or a comma-separated list of these, with "
+                            "addresses 1 to 247, not '" + value + "'");
+            (option == "--slave" ? options.slaves : options.dead) = *slaves;
         } else if (option == "--baud") {
             options.baud = static_cast<int>(number(option, value, 50, 4000000));
         } else if (option == "--parity") {
@@ -109,6 +126,9 @@ metersim::SimulatorOptions parse(int argc, char** argv)
             options.fault_delay = std::chrono::milliseconds(number(option, value, 1, 600000));
         }
     }
+    for (int slave : options.dead)
+        if (std::find(options.slaves.begin(), options.slaves.end(), slave) == options.slaves.end())
+            usage_error("--dead " + std::to_string(slave) + " is not among the --slave addresses");
     if (!options.device.empty() && !options.link.empty())
         usage_error("--link applies to the pseudo-terminal only, not to --device");
     if (verbose)

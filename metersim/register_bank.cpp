@@ -7,7 +7,7 @@
 
 namespace metersim {
 
-RegisterBank::RegisterBank() : live_(true) {}
+RegisterBank::RegisterBank(int slave) : live_(true), slave_(slave) {}
 
 RegisterBank::RegisterBank(const RegisterValues& table) : live_(false), values_(table) {}
 
@@ -15,7 +15,7 @@ RegisterValues RegisterBank::current(double seconds) const
 {
     if (!live_)
         return values_;
-    RegisterValues values = live_values(seconds);
+    RegisterValues values = live_values(seconds, slave_);
     for (int i = 0; i < kRegisterCount; ++i)
         if (written_[i])
             values[i] = values_[i];

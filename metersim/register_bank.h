@@ -24,8 +24,9 @@ using RegisterValues = std::array<std::uint16_t, kRegisterCount>;
 
 class RegisterBank {
 public:
-    // Live values, computed from the time since the simulator started.
-    RegisterBank();
+    // Live values of the meter at this slave address, computed from the
+    // time since the simulator started.
+    explicit RegisterBank(int slave = 1);
     // A fixed table; only writes change it.
     explicit RegisterBank(const RegisterValues& table);
 
@@ -38,12 +39,14 @@ public:
 
 private:
     bool live_;
+    int slave_ = 1;
     RegisterValues values_{};
     std::array<bool, kRegisterCount> written_{};
 };
 
-// Plausible readings of a balanced three-phase load at the given time.
-RegisterValues live_values(double seconds);
+// Plausible readings of a balanced three-phase load at the given time, each
+// slave address with a load of its own.
+RegisterValues live_values(double seconds, int slave = 1);
 
 // A table file: one "REGISTER VALUE" pair a line (decimal or 0x hex), '#'
 // starts a comment, registers not listed are 0. nullopt with a message naming

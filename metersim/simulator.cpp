@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -9,26 +10,63 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "line_timing.h"
 #include "pseudo_terminal.h"
+#include "request_framing.h"
 #include "rtu_frame.h"
 
 namespace metersim {
 
 namespace {
 
-std::uint16_t word_at(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]); }
+using Clock = std::chrono::steady_clock;
 
-RegisterBank make_bank(const SimulatorOptions& options)
+// A pseudo-terminal or a USB adapter hands bytes over in bursts, and the
+// serving thread may wake late, so a request whose length its header does
+// not tell is given at least this long to finish.
+constexpr std::chrono::milliseconds kMinFrameEndSilence{20};
+
+std::uint16_t word_at(const std::uint8_t* bytes)
 {
-    return options.table ? RegisterBank(*options.table) : RegisterBank();
+    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+std::map<int, bool> checked_addresses(const SimulatorOptions& options)
+{
+    std::map<int, bool> dead_by_slave;
+    const auto check = [](int slave) {
+        if (slave < 1 || slave > 247)
+            throw std::invalid_argument("slave address " + std::to_string(slave) +
+                                        " is outside 1 to 247");
+    };
+    if (options.slaves.empty())
+        throw std::invalid_argument("no slave address to serve");
+    for (int slave : options.slaves) {
+        check(slave);
+        dead_by_slave[slave] = false;
+    }
+    for (int slave : options.dead) {
+        check(slave);
+        if (dead_by_slave.count(slave) == 0)
+            throw std::invalid_argument("dead slave " + std::to_string(slave) + " is not served");
+        dead_by_slave[slave] = true;
+    }
+    return dead_by_slave;
+}
+
+std::string microseconds(std::chrono::nanoseconds duration)
+{
+    return std::to_string(duration.count() / 1000) + " us";
 }
 
 }  // namespace
 
 Simulator::Simulator(SimulatorOptions options)
-    : options_(std::move(options)), faults_(options_.faults), bank_(make_bank(options_))
+    : options_(std::move(options)), faults_(options_.faults)
 {
+    for (const auto& [slave, dead] : checked_addresses(options_)) {
+        Meter meter{options_.table ? RegisterBank(*options_.table) : RegisterBank(slave), dead, 0};
+        meters_.emplace(slave, std::move(meter));
+    }
 }
 
 Simulator::~Simulator()
@@ -37,10 +75,7 @@ Simulator::~Simulator()
     if (thread_.joinable())
         thread_.join();
     if (modbus_ != nullptr) {
-        if (pty_)
-            modbus_set_socket(modbus_, -1);  // the pseudo-terminal closes its own descriptors
-        else
-            modbus_close(modbus_);
+        modbus_close(modbus_);
         modbus_free(modbus_);
     }
     for (int fd : wake_)
@@ -52,26 +87,29 @@ void Simulator::open()
 {
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-    const bool on_device = !options_.device.empty();
-    if (!on_device) {
+    if (options_.device.empty()) {
         pty_ = std::make_unique<PseudoTerminal>();
         if (!options_.link.empty())
             pty_->link_as(options_.link);
-    }
-    port_path_ = on_device ? options_.device : pty_->path();
-    modbus_ = modbus_new_rtu(port_path_.c_str(), options_.baud, options_.parity, 8, 1);
-    if (modbus_ == nullptr)
-        throw std::runtime_error("cannot serve on " + port_path_ + ": " +
-                                 modbus_strerror(errno));
-    modbus_set_slave(modbus_, options_.slave);
-    if (on_device) {
+        port_path_ = pty_->path();
+        fd_ = pty_->master_fd();
+    } else {
+        // libmodbus sets the serial device up (speed, parity, raw mode).
+        port_path_ = options_.device;
+        modbus_ = modbus_new_rtu(port_path_.c_str(), options_.baud, options_.parity, 8, 1);
+        if (modbus_ == nullptr)
+            throw std::runtime_error("cannot serve on " + port_path_ + ": " +
+                                     modbus_strerror(errno));
         if (modbus_connect(modbus_) != 0)
             throw std::runtime_error("cannot open " + port_path_ + ": " + modbus_strerror(errno));
-    } else {
-        modbus_set_socket(modbus_, pty_->master_fd());
+        fd_ = modbus_get_socket(modbus_);
     }
-    fd_ = modbus_get_socket(modbus_);
-    started_ = std::chrono::steady_clock::now();
+    const auto end_silence = std::max<std::chrono::nanoseconds>(
+        inter_char_timeout(options_.baud, options_.parity), kMinFrameEndSilence);
+    receiver_ = std::make_unique<FrameReceiver>(fd_, end_silence);
+    started_ = Clock::now();
+    last_request_end_ = started_;
+    last_reply_ = {started_, started_};
 }
 
 void Simulator::start()
@@ -88,69 +126,185 @@ void Simulator::stop()
     }
 }
 
+const Simulator::Meter& Simulator::meter(int slave) const
+{
+    const auto found = meters_.find(slave);
+    if (found == meters_.end())
+        throw std::invalid_argument("slave " + std::to_string(slave) + " is not on this line");
+    return found->second;
+}
+
+Simulator::Meter& Simulator::meter(int slave)
+{
+    return const_cast<Meter&>(static_cast<const Simulator&>(*this).meter(slave));
+}
+
+void Simulator::set_dead(int slave, bool dead)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    meter(slave).dead = dead;
+}
+
+unsigned long Simulator::requests_seen(int slave) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return meter(slave).requests;
+}
+
 RegisterValues Simulator::registers() const
 {
-    std::lock_guard<std::mutex> lock(bank_mutex_);
-    return bank_.current(seconds_running());
+    return registers(meters_.begin()->first);
+}
+
+RegisterValues Simulator::registers(int slave) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return meter(slave).bank.current(seconds_running());
+}
+
+std::vector<RequestTiming> Simulator::timings() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {timings_.begin(), timings_.end()};
+}
+
+unsigned long Simulator::frames_rejected() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rejected_;
 }
 
 double Simulator::seconds_running() const
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    return std::chrono::duration<double>(Clock::now() - started_).count();
+}
+
+void Simulator::log(const std::string& line) const
+{
+    if (options_.log)
+        options_.log(line);
 }
 
 void Simulator::serve()
 {
     while (!stopping_) {
+        const auto deadline = receiver_->silence_deadline();
+        timespec wait{};
+        if (deadline) {
+            const auto left = std::max(*deadline - Clock::now(), Clock::duration::zero());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            wait = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        }
         pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        if (::ppoll(fds, 2, deadline ? &wait : nullptr, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
         if (fds[1].revents != 0)
             break;
-        if (fds[0].revents & POLLIN)
-            serve_one();
-        else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            if (options_.log)
-                options_.log("line " + port_path_ + " closed");
+        if (fds[0].revents & POLLIN) {
+            if (!receive())
+                break;
+        } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            log("line " + port_path_ + " closed");
             break;
         }
+        while (auto frame = receiver_->next(Clock::now()))
+            handle(*frame);
     }
 }
 
-void Simulator::serve_one()
+bool Simulator::receive()
 {
-    std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
-    const int length = modbus_receive(modbus_, request);
-    if (length > 0) {
-        answer(request, length);
-    } else if (length < 0) {
-        // A broken or partial frame: drop whatever is left of it.
-        if (options_.log)
-            options_.log(std::string("bad request: ") + modbus_strerror(errno));
-        modbus_flush(modbus_);
+    if (receiver_->read_available())
+        return true;
+    log("line " + port_path_ + " failed: " + std::strerror(errno));
+    return false;
+}
+
+std::chrono::nanoseconds Simulator::silence_before(Clock::time_point first_byte) const
+{
+    // A reply sent after this frame began (it waited in the line's buffer
+    // while a reply was delayed) did not precede it on the line.
+    auto previous_end = last_request_end_;
+    if (last_reply_.start <= first_byte)
+        previous_end = std::max(previous_end, last_reply_.end);
+    return std::max(first_byte - previous_end, Clock::duration::zero());
+}
+
+void Simulator::handle(const ReceivedFrame& frame)
+{
+    const std::vector<std::uint8_t>& bytes = frame.bytes;
+    RequestTiming timing;
+    timing.slave = bytes[0];
+    timing.function = bytes.size() > 1 ? bytes[1] : 0;
+    timing.gap_before = silence_before(frame.first_byte);
+    const auto needed = inter_frame_silence(options_.baud, options_.parity);
+    // The first frame has nothing before it to run into.
+    timing.rejected = options_.line_time && frames_seen_ > 0 && timing.gap_before < needed;
+    ++frames_seen_;
+    last_request_end_ = std::max(last_request_end_, frame.last_byte);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (timings_.size() == kTimingLogLength)
+            timings_.pop_front();
+        timings_.push_back(timing);
+        rejected_ += timing.rejected;
     }
+    const std::string who = "slave " + std::to_string(timing.slave) + ": ";
+    if (timing.rejected) {
+        // On a real line it would run into the frame before it.
+        log(who + "dropped, " + microseconds(timing.gap_before) + " of silence before it (" +
+            microseconds(needed) + " needed)");
+        return;
+    }
+    if (!crc_matches(bytes.data(), bytes.size())) {
+        log("bad request: " + std::to_string(bytes.size()) + " bytes with no valid CRC");
+        receiver_->discard();
+        return;
+    }
+    if (timing.slave != kBroadcastAddress) {
+        // Only the addressed meter may answer; without it the line stays silent.
+        const char* silent = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const auto found = meters_.find(timing.slave);
+            if (found == meters_.end())
+                silent = "not on this line";
+            else if (found->second.dead)
+                silent = "dead";
+            else
+                ++found->second.requests;
+        }
+        if (silent != nullptr) {
+            log(who + silent + ", no answer");
+            return;
+        }
+    }
+    answer(bytes, frame.last_byte);
 }
 
 bool Simulator::pause(std::chrono::nanoseconds duration)
 {
-    const auto until = std::chrono::steady_clock::now() + duration;
+    // Bytes that arrive meanwhile are read at once, so their arrival is timed.
+    const auto until = Clock::now() + duration;
     while (!stopping_) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
         if (left.count() <= 0)
             return true;
-        pollfd wake = {wake_[0], POLLIN, 0};
-        ::poll(&wake, 1, static_cast<int>(left.count()));
+        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {fd_, POLLIN, 0}};
+        if (::poll(fds, 2, static_cast<int>(left.count())) > 0 && (fds[1].revents & POLLIN) &&
+            !receive())
+            return false;
     }
     return false;
 }
 
-void Simulator::answer(const std::uint8_t* request, int length)
+void Simulator::answer(const std::vector<std::uint8_t>& request, Clock::time_point end)
 {
-    const auto received = std::chrono::steady_clock::now();
+    const int length = static_cast<int>(request.size()) - 2;  // without the CRC
     const std::uint8_t slave = request[0];
     const std::uint8_t function = request[1];
     const bool is_write = function == 6 || function == 16;
@@ -160,31 +314,46 @@ void Simulator::answer(const std::uint8_t* request, int length)
     Frame reply;
     std::string what;
     {
-        std::lock_guard<std::mutex> lock(bank_mutex_);
-        const std::uint16_t address = length >= 6 ? word_at(request + 2) : 0;
-        const std::uint16_t operand = length >= 6 ? word_at(request + 4) : 0;
+        std::lock_guard<std::mutex> lock(mutex_);
+        // A broadcast write reaches every live meter; only the first one's
+        // outcome matters, as none answers.
+        std::vector<RegisterBank*> banks;
+        for (auto& [address, meter] : meters_)
+            if (!meter.dead && (address == slave || slave == kBroadcastAddress))
+                banks.push_back(&meter.bank);
+        if (banks.empty())
+            return;  // it went dead meanwhile
+        const auto write = [&](int address, const std::vector<std::uint16_t>& values) {
+            std::uint8_t code = kIllegalFunction;
+            for (RegisterBank* bank : banks)
+                code = bank->write(address, values);
+            return code;
+        };
+        const std::uint16_t address = length >= 6 ? word_at(request.data() + 2) : 0;
+        const std::uint16_t operand = length >= 6 ? word_at(request.data() + 4) : 0;
         std::uint8_t code = kIllegalFunction;
-        if (function == 3 && length == 8) {
+        if (function == 3 && length == 6) {
             std::vector<std::uint16_t> values;
-            code = bank_.read(address, operand, seconds_running(), values);
+            code = banks.front()->read(address, operand, seconds_running(), values);
             what = "read " + std::to_string(address) + "+" + std::to_string(operand);
             if (code == 0)
                 reply = read_reply(slave, values);
-        } else if (function == 6 && length == 8) {
-            code = bank_.write(address, {operand});
+        } else if (function == 6 && length == 6) {
+            code = write(address, {operand});
             what = "write " + std::to_string(address) + " = " + std::to_string(operand);
             if (code == 0)
                 reply = write_single_echo(slave, address,
                                           static_cast<std::uint16_t>(operand + fault.wrong_echo));
-        } else if (function == 16 && length >= 9) {
+        } else if (function == 16 && length >= 7) {
             const int byte_count = request[6];
-            what = "write " + std::to_string(operand) + " registers from " + std::to_string(address);
+            what = "write " + std::to_string(operand) + " registers from " +
+                   std::to_string(address);
             code = kIllegalValue;
-            if (byte_count == operand * 2 && length == 9 + byte_count) {
+            if (byte_count == operand * 2 && length == 7 + byte_count) {
                 std::vector<std::uint16_t> values;
                 for (int i = 0; i < operand; ++i)
-                    values.push_back(word_at(request + 7 + 2 * i));
-                code = bank_.write(address, values);
+                    values.push_back(word_at(request.data() + 7 + 2 * i));
+                code = write(address, values);
             }
             if (code == 0)
                 reply = write_multiple_echo(slave, address,
@@ -205,26 +374,27 @@ void Simulator::answer(const std::uint8_t* request, int length)
         if (fault.exception) faults += " [exception]";
         if (fault.wrong_echo) faults += " [wrong echo]";
         if (fault.bad_crc) faults += " [bad CRC]";
-        options_.log(what + faults);
+        options_.log("slave " + std::to_string(slave) + ": " + what + faults);
     }
-    if (slave == MODBUS_BROADCAST_ADDRESS || fault.no_reply)
+    if (slave == kBroadcastAddress || fault.no_reply)
         return;
 
     std::chrono::nanoseconds per_byte{0};
-    auto start = received;
+    auto start = end;
     if (options_.line_time) {
         // The request reached us at once; on a real line it would still be
-        // arriving, and a reply may follow only after 3.5 characters of silence.
+        // arriving, and a reply may follow only after the silence that ends it.
         per_byte = byte_time(options_.baud, options_.parity);
-        start += per_byte * length + per_byte * 7 / 2;
+        start += per_byte * static_cast<long>(request.size()) +
+                 inter_frame_silence(options_.baud, options_.parity);
     }
     if (fault.delay) {
         if (!pause(options_.fault_delay))
             return;
-        start = std::max(start, std::chrono::steady_clock::now());
+        start = std::max(start, Clock::now());
     }
-    if (!write_frame(fd_, reply.data(), reply.size(), per_byte, start) && options_.log)
-        options_.log(std::string("reply not sent: ") + std::strerror(errno));
+    if (!write_frame(fd_, reply.data(), reply.size(), per_byte, start, &last_reply_))
+        log(std::string("reply not sent: ") + std::strerror(errno));
 }
 
 }  // namespace metersim

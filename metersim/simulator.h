@@ -1,12 +1,16 @@
-// A Modbus RTU power meter on a serial line: answers reads of registers 10
-// to 69 and register writes, with optional faults and line timing. Requests
-// are received with libmodbus; replies are framed here so that faults can
+// Modbus RTU power meters on one serial line: each served slave address
+// answers reads of registers 10 to 69 and register writes from registers of
+// its own, with optional faults and line timing. Requests are received and
+// framed here, so that each byte's arrival is timed and the silence before a
+// request can be checked; replies are framed here so that faults can
 // corrupt them and line timing can pace them.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +19,8 @@
 #include <vector>
 
 #include "faults.h"
+#include "frame_receiver.h"
+#include "line_timing.h"
 #include "register_bank.h"
 
 typedef struct _modbus modbus_t;
@@ -26,18 +32,34 @@ class PseudoTerminal;
 struct SimulatorOptions {
     std::string device;  // a serial device to serve on; empty: a new pseudo-terminal
     std::string link;    // pseudo-terminal only: a symbolic link to its path
-    int slave = 1;
+    std::vector<int> slaves{1};  // addresses served on the line, 1 to 247
+    std::vector<int> dead;       // served addresses that never answer (until set_dead)
     int baud = 9600;
     char parity = 'N';
-    bool line_time = false;                 // answer with a real line's timing
-    std::optional<RegisterValues> table;    // fixed registers; live values when empty
-    std::vector<FaultPlan> faults;
+    // Answer with a real line's timing, and drop a request that follows the
+    // previous frame with less than inter_frame_silence() between them.
+    bool line_time = false;
+    std::optional<RegisterValues> table;    // fixed registers of every slave; live when empty
+    std::vector<FaultPlan> faults;          // counted over the requests of all slaves
     std::chrono::milliseconds fault_delay = kDefaultFaultDelay;
     std::function<void(const std::string&)> log;  // one line per request, when set
 };
 
+// One frame the simulator received and how much silence came before it on
+// the line: since the end of the previous request, or of the last reply
+// sent before this frame began, whichever was later (for the first frame,
+// since the line was opened).
+struct RequestTiming {
+    int slave = 0;     // the frame's address byte
+    int function = 0;  // its function code; 0 for a frame too short to have one
+    std::chrono::nanoseconds gap_before{0};
+    bool rejected = false;  // dropped for too short a silence (line timing only)
+};
+
 class Simulator {
 public:
+    // Throws std::invalid_argument for an address outside 1 to 247 and for
+    // a dead address that is not served.
     explicit Simulator(SimulatorOptions options);
     ~Simulator();
     Simulator(const Simulator&) = delete;
@@ -52,17 +74,42 @@ public:
     void serve();
     // serve() on a thread of its own; stop() or destruction joins it.
     void start();
-    // Safe from any thread.
-    void stop();
 
+    // These are safe from any thread, also while serve() runs. The ones
+    // taking a slave throw std::invalid_argument for one not served.
+    void stop();
+    void set_dead(int slave, bool dead);
+    // Requests taken (addressed to a live slave, after the silence check),
+    // in all and per slave.
     unsigned long requests_seen() const { return requests_.load(); }
+    unsigned long requests_seen(int slave) const;
+    // The registers of the first slave served, and of any slave.
     RegisterValues registers() const;
+    RegisterValues registers(int slave) const;
+    // The most recent frames received (up to kTimingLogLength), oldest first.
+    std::vector<RequestTiming> timings() const;
+    // Frames dropped for too short a silence before them.
+    unsigned long frames_rejected() const;
+
+    static constexpr std::size_t kTimingLogLength = 4096;
 
 private:
-    void serve_one();
-    void answer(const std::uint8_t* request, int length);
+    struct Meter {
+        RegisterBank bank;
+        bool dead = false;
+        unsigned long requests = 0;
+    };
+
+    bool receive();
+    void handle(const ReceivedFrame& frame);
+    std::chrono::nanoseconds silence_before(std::chrono::steady_clock::time_point first_byte) const;
+    void answer(const std::vector<std::uint8_t>& request,
+                std::chrono::steady_clock::time_point end);
     bool pause(std::chrono::nanoseconds duration);
     double seconds_running() const;
+    const Meter& meter(int slave) const;  // with mutex_ held
+    Meter& meter(int slave);
+    void log(const std::string& line) const;
 
     SimulatorOptions options_;
     std::unique_ptr<PseudoTerminal> pty_;
@@ -70,13 +117,22 @@ private:
     int fd_ = -1;
     int wake_[2] = {-1, -1};
     std::string port_path_;
+    std::unique_ptr<FrameReceiver> receiver_;
     FaultSchedule faults_;
-    mutable std::mutex bank_mutex_;
-    RegisterBank bank_;
     std::chrono::steady_clock::time_point started_;
     std::atomic<bool> stopping_{false};
     std::atomic<unsigned long> requests_{0};
     std::thread thread_;
+
+    // The line as the serving thread last saw it.
+    unsigned long frames_seen_ = 0;
+    std::chrono::steady_clock::time_point last_request_end_;  // the line's opening, at first
+    LineInterval last_reply_{};
+
+    mutable std::mutex mutex_;  // guards what follows
+    std::map<int, Meter> meters_;
+    std::deque<RequestTiming> timings_;
+    unsigned long rejected_ = 0;
 };
 
 }  // namespace metersim

@@ -56,19 +56,22 @@ using soak::RequestKind;
 INSTANTIATE_TEST_SUITE_P(
     Lines, RequestLogLine,
     testing::Values(
-        LogCase{"read 10+60", RequestKind::Read, "read 10+60", false, true, false},
-        LogCase{"read 10+60 [delayed]", RequestKind::Read, "read 10+60", true, true, false},
-        LogCase{"read 10+60 [bad CRC]", RequestKind::Read, "read 10+60", true, false, false},
-        LogCase{"read 10+60 [no reply]", RequestKind::Read, "read 10+60", true, false, false},
-        LogCase{"read 10+60 [exception] [bad CRC]", RequestKind::Read, "read 10+60", true, false,
+        LogCase{"slave 1: read 10+60", RequestKind::Read, "read 10+60", false, true, false},
+        LogCase{"slave 1: read 10+60 [delayed]", RequestKind::Read, "read 10+60", true, true,
                 false},
-        LogCase{"write 16 = 500 [wrong echo]", RequestKind::Write, "write 16 = 500", true, true,
-                true},
-        LogCase{"write 3 registers from 10 [delayed] [wrong echo]", RequestKind::Write,
+        LogCase{"slave 1: read 10+60 [bad CRC]", RequestKind::Read, "read 10+60", true, false,
+                false},
+        LogCase{"slave 1: read 10+60 [no reply]", RequestKind::Read, "read 10+60", true, false,
+                false},
+        LogCase{"slave 1: read 10+60 [exception] [bad CRC]", RequestKind::Read, "read 10+60",
+                true, false, false},
+        LogCase{"slave 247: write 16 = 500 [wrong echo]", RequestKind::Write, "write 16 = 500",
+                true, true, true},
+        LogCase{"slave 1: write 3 registers from 10 [delayed] [wrong echo]", RequestKind::Write,
                 "write 3 registers from 10", true, true, true},
         LogCase{"line /dev/pts/3 closed", RequestKind::LineEvent, "line /dev/pts/3 closed", false,
                 true, false},
-        LogCase{"function 4", RequestKind::Unknown, "function 4", false, true, false}));
+        LogCase{"slave 1: function 4", RequestKind::Unknown, "function 4", false, true, false}));
 
 // ---- published records --------------------------------------------------------
 

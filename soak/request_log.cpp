@@ -26,6 +26,10 @@ RequestLine parse_request_line(const std::string& line)
 {
     RequestLine parsed;
     parsed.what = line;
+    // A request's line starts with the slave it was for.
+    const auto slave_end = line.find(": ");
+    if (starts_with(line, "slave ") && slave_end != std::string::npos)
+        parsed.what.erase(0, slave_end + 2);
     for (const FaultMark& mark : kFaultMarks) {
         const auto at = parsed.what.find(mark.text);
         if (at == std::string::npos)

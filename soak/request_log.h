@@ -1,5 +1,6 @@
 // One line of the simulator's request log, taken apart: what the request
-// was ("read 10+60", "write 16 = 500", "write 3 registers from 10") and the
+// was ("read 10+60", "write 16 = 500", "write 3 registers from 10", after
+// the "slave N: " naming the meter it was for) and the
 // marks the simulator appended for each fault it showed.
 #pragma once
 

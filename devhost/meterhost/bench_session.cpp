@@ -74,12 +74,12 @@ BenchSession::BenchSession(const HostOptions& options, const DeviceConfig& confi
 void BenchSession::start_simulator(Json::Value& config)
 {
     metersim::SimulatorOptions simulated;
-    simulated.slave = config.get("slave", 1).asInt();
+    simulated.slaves = {config.get("slave", 1).asInt()};
     simulated.baud = config.get("baud", kSimulatedDefaultBaud).asInt();
     simulated.parity = config.get("parity", "N").asString()[0];
     simulated.line_time = true;
-    simulator_ = std::make_unique<metersim::Simulator>(std::move(simulated));
     try {
+        simulator_ = std::make_unique<metersim::Simulator>(std::move(simulated));
         simulator_->open();
     } catch (const std::exception& error) {
         throw SetupFailure(kExitUsage, std::string("cannot start the simulated meter: ") +

@@ -1,6 +1,6 @@
 // The small parts of the bench tools whose mistakes would not show as a
-// failed run: option values, table and fault parsing, frame checksums, and
-// history kept per device.
+// failed run: option values, table, fault and slave list parsing, frame
+// checksums, and history kept per device.
 #include <gtest/gtest.h>
 
 #include "command_line.h"
@@ -10,6 +10,7 @@
 #include "history_store.h"
 #include "register_bank.h"
 #include "rtu_frame.h"
+#include "slave_list.h"
 #include "snapshot_view.h"
 
 namespace {
@@ -98,6 +99,35 @@ TEST(SimulatorFaults, ParsedByNameAndScheduledEveryNth)
     }
     // Only writes count towards wrong-echo; every request counts towards bad-crc.
     EXPECT_EQ(hits, "||EC|||EC|");
+}
+
+TEST(SlaveList, SinglesRangesAndListsWithinTheAddressRange)
+{
+    using Slaves = std::vector<int>;
+    const std::pair<const char*, std::optional<Slaves>> cases[] = {
+        {"1", Slaves{1}},
+        {"247", Slaves{247}},
+        {"1-3", Slaves{1, 2, 3}},
+        {"5,1-2,2", Slaves{1, 2, 5}},  // ascending, each once
+        {"7-7", Slaves{7}},
+        {"0", std::nullopt},
+        {"248", std::nullopt},
+        {"1-248", std::nullopt},
+        {"3-1", std::nullopt},
+        {"", std::nullopt},
+        {"1,", std::nullopt},
+        {",1", std::nullopt},
+        {"1,,2", std::nullopt},
+        {"-1", std::nullopt},
+        {"1-", std::nullopt},
+        {"1-2-3", std::nullopt},
+        {"+1", std::nullopt},
+        {" 1", std::nullopt},
+        {"0x10", std::nullopt},
+        {"99999999999", std::nullopt},
+    };
+    for (const auto& [text, want] : cases)
+        EXPECT_EQ(metersim::parse_slave_list(text), want) << "'" << text << "'";
 }
 
 TEST(RtuFrame, ChecksumMatchesTheModbusReference)
