@@ -22,7 +22,7 @@
 
 #include "bench_session.h"
 #include "command_line.h"
-#include "device_config.h"
+#include "host_config.h"
 #include "host/smd_spdevice.h"
 #include "process_memory.h"
 #include "served_states.h"
@@ -173,10 +173,9 @@ Outcome run_soak(const SoakOptions& options, const std::string& link)
 
     meterhost::HostOptions host_options;
     host_options.module = options.module;
-    host_options.port = link;
-    host_options.timeout_ms = kTimeoutMs;
+    host_options.lines.push_back(meterhost::LineOptions{link, {}, {}, {}, kTimeoutMs});
     host_options.data_id = kDataId;
-    const meterhost::DeviceConfig config = meterhost::build_device_config(host_options);
+    const meterhost::HostConfig config = meterhost::build_host_config(host_options);
     if (!config.ok)
         throw meterhost::SetupFailure(meterhost::kExitUsage, config.error);
     meterhost::BenchSession session(host_options, config,

@@ -49,7 +49,7 @@ HistoryStore::HistoryStore(const std::string& path) : path_(path)
         db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr, &error);
     const int schema = result == SQLITE_OK ? sqlite3_exec(db_, kSchema, nullptr, nullptr, &error)
                                            : result;
-    if (schema != SQLITE_OK || journal_mode() != "wal") {
+    if (schema != SQLITE_OK || journal_mode_locked() != "wal") {
         const std::string message = error ? error : "the database cannot use WAL mode";
         sqlite3_free(error);
         sqlite3_close(db_);
@@ -61,6 +61,12 @@ HistoryStore::~HistoryStore() { sqlite3_close(db_); }
 
 std::string HistoryStore::journal_mode() const
 {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return journal_mode_locked();
+}
+
+std::string HistoryStore::journal_mode_locked() const
+{
     Statement statement = prepare(db_, "PRAGMA journal_mode;");
     if (sqlite3_step(statement.get()) != SQLITE_ROW)
         return "";
@@ -69,6 +75,7 @@ std::string HistoryStore::journal_mode() const
 
 bool HistoryStore::append(const StoredRecord& record, std::string& error)
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db_,
                            "INSERT INTO history (data_id, kind, stored_at_ms, record) "
@@ -92,6 +99,7 @@ bool HistoryStore::append(const StoredRecord& record, std::string& error)
 
 std::optional<StoredRecord> HistoryStore::newest(std::uint32_t data_id) const
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     Statement statement = prepare(db_,
                                   "SELECT kind, stored_at_ms, record FROM history "
                                   "WHERE data_id = ? ORDER BY id DESC LIMIT 1;");
@@ -109,6 +117,7 @@ std::optional<StoredRecord> HistoryStore::newest(std::uint32_t data_id) const
 
 std::size_t HistoryStore::count(std::uint32_t data_id) const
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     Statement statement = prepare(db_, "SELECT COUNT(*) FROM history WHERE data_id = ?;");
     sqlite3_bind_int64(statement.get(), 1, data_id);
     if (sqlite3_step(statement.get()) != SQLITE_ROW)

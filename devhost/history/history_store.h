@@ -1,10 +1,12 @@
 // Device records kept as history in an SQLite database: one row per record
 // with its data id, record kind, storage time and bytes. The database runs in
 // WAL mode with full sync, so a record reported stored survives the process
-// being killed (and the machine losing power) right after.
+// being killed (and the machine losing power) right after. Safe to use from
+// several threads: one operation at a time.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +41,9 @@ public:
     std::string journal_mode() const;
 
 private:
+    std::string journal_mode_locked() const;
+
+    mutable std::mutex mutex_;
     sqlite3* db_ = nullptr;
     std::string path_;
 };

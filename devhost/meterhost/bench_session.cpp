@@ -9,13 +9,12 @@
 #include "history_store.h"
 #include "host/spmodbus.h"
 #include "module_loader.h"
+#include "rtu_transport.h"
 #include "simulator.h"
 
 namespace meterhost {
 
 namespace {
-
-constexpr int kSimulatedDefaultBaud = 9600;
 
 // kalvorpowermeter.so in the folder of the running executable.
 std::string default_module_path()
@@ -51,32 +50,32 @@ std::unique_ptr<devhost::HistoryStore> open_history(const std::string& path)
 
 }  // namespace
 
-BenchSession::BenchSession(const HostOptions& options, const DeviceConfig& config,
+BenchSession::BenchSession(const HostOptions& options, const HostConfig& config,
                            Reporter report)
     : options_(options),
       report_(std::move(report)),
       history_(open_history(options_.history_file)),
-      transport_(report_),
       recorder_(history_.get(), report_)
 {
-    Json::Value settings = config.json;
-    if (config.simulated)
-        start_simulator(settings);
-    port_ = settings["port"].asString();
+    HostConfig lines = config;
+    if (lines.simulated())
+        start_simulator(lines.lines.front());
     try {
-        load_device(settings);
+        load_devices(lines);
     } catch (...) {
         tear_down();  // the destructor does not run for a constructor that throws
         throw;
     }
 }
 
-void BenchSession::start_simulator(Json::Value& config)
+void BenchSession::start_simulator(LineConfig& line)
 {
     metersim::SimulatorOptions simulated;
-    simulated.slaves = {config.get("slave", 1).asInt()};
-    simulated.baud = config.get("baud", kSimulatedDefaultBaud).asInt();
-    simulated.parity = config.get("parity", "N").asString()[0];
+    simulated.slaves.clear();
+    for (const MeterConfig& meter : line.meters)
+        simulated.slaves.push_back(meter.slave);
+    simulated.baud = line.baud;
+    simulated.parity = line.parity;
     simulated.line_time = true;
     try {
         simulator_ = std::make_unique<metersim::Simulator>(std::move(simulated));
@@ -86,42 +85,83 @@ void BenchSession::start_simulator(Json::Value& config)
                                            error.what());
     }
     simulator_->start();
-    config["port"] = simulator_->port_path();
-    report_("no --port: using a simulated meter on " + simulator_->port_path());
+    line.port = simulator_->port_path();
+    for (MeterConfig& meter : line.meters)
+        meter.json["port"] = line.port;
+    std::string slaves;
+    for (const MeterConfig& meter : line.meters)
+        slaves += (slaves.empty() ? " " : ", ") + std::to_string(meter.slave);
+    report_(line.meters.size() == 1 ? "no --port: using a simulated meter on " + line.port
+                                    : "no --port: using simulated meters" + slaves + " on " +
+                                          line.port);
 }
 
-void BenchSession::load_device(const Json::Value& config)
+void BenchSession::load_devices(const HostConfig& config)
 {
     const std::string path = options_.module.empty() ? default_module_path() : options_.module;
     try {
         module_ = std::make_unique<devhost::LoadedModule>(path);
-        device_ = module_->create_device();
-        binding_ = devhost::bind_backends(*device_, {&transport_, &recorder_, nullptr});
     } catch (const devhost::ModuleLoadError& error) {
         throw SetupFailure(kExitUsage, error.what());
     }
-    if (!device_->Init(std::weak_ptr<SMDController>(), options_.data_id, config))
-        throw SetupFailure(kExitUsage, "the device rejected its configuration");
-    // The back-end has said why already.
-    if (device_->OpenPort() != 0)
-        throw SetupFailure(kExitUsage, "");
+    std::size_t index = 0;
+    lines_.reserve(config.lines.size());
+    for (const LineConfig& line_config : config.lines) {
+        MeterLine& line = lines_.emplace_back();
+        line.port = line_config.port;
+        line.transport = std::make_unique<devhost::RtuTransport>(report_);
+        line.meters.reserve(line_config.meters.size());
+        for (const MeterConfig& meter_config : line_config.meters) {
+            MeterDevice& meter = line.meters.emplace_back();
+            meter.index = index++;
+            meter.port = line.port;
+            meter.slave = meter_config.slave;
+            meter.data_id = meter_config.data_id;
+            try {
+                meter.device = module_->create_device();
+            } catch (const devhost::ModuleLoadError& error) {
+                throw SetupFailure(kExitUsage, error.what());
+            }
+            meter.binding =
+                devhost::bind_backends(*meter.device, {line.transport.get(), &recorder_, nullptr});
+            if (!meter.device->Init(std::weak_ptr<SMDController>(), meter.data_id,
+                                    meter_config.json))
+                throw SetupFailure(kExitUsage, "the device for slave " +
+                                                   std::to_string(meter.slave) + " on " +
+                                                   line.port + " rejected its configuration");
+            // The back-end has said why already.
+            if (meter.device->OpenPort() != 0)
+                throw SetupFailure(kExitUsage, "");
+        }
+    }
 }
 
-bool BenchSession::restore_from_history()
+std::size_t BenchSession::meter_count() const
+{
+    std::size_t count = 0;
+    for (const MeterLine& line : lines_)
+        count += line.meters.size();
+    return count;
+}
+
+bool BenchSession::restore_from_history(MeterDevice& meter)
 {
     if (!history_)
         return false;
-    const auto stored = history_->newest(device_->DataId());
+    const auto stored = history_->newest(meter.data_id);
     if (!stored)
         return false;
-    const int taken = device_->LoadFromCache(stored->bytes.data(),
-                                             static_cast<int>(stored->bytes.size()));
+    const int taken = meter.device->LoadFromCache(stored->bytes.data(),
+                                                  static_cast<int>(stored->bytes.size()));
+    const std::string which = meter_count() > 1 ? "slave " + std::to_string(meter.slave) + " on " +
+                                                      meter.port + ": "
+                                                : "";
     if (taken == 0) {
-        report_("history: the device did not take the newest stored record (" +
+        report_("history: " + which + "the device did not take the newest stored record (" +
                 std::to_string(stored->bytes.size()) + " bytes)");
         return false;
     }
-    report_("restored the record stored " + local_time_text(stored->stored_at_ms) +
+    report_(which + "restored the record stored " + local_time_text(stored->stored_at_ms) +
             " from history");
     return true;
 }
@@ -130,11 +170,15 @@ BenchSession::~BenchSession() { tear_down(); }
 
 void BenchSession::tear_down()
 {
-    if (device_ != nullptr) {
-        transport_.forget(*device_);
-        device_.reset();  // through the virtual destructor, in the module's code
+    for (MeterLine& line : lines_) {
+        for (MeterDevice& meter : line.meters) {
+            if (meter.device != nullptr)
+                line.transport->forget(*meter.device);
+            meter.device.reset();  // through the virtual destructor, in the module's code
+            meter.binding.reset();
+        }
     }
-    binding_.reset();
+    lines_.clear();
     module_.reset();  // providers, then the module itself
     simulator_.reset();
     history_.reset();

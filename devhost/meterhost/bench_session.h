@@ -1,17 +1,21 @@
 // Everything one meterhost run sets up: the history store, the simulated
-// meter when no port is given, the serial back-end and record sink, the
-// module and its device, configured and with its port open. Torn down in
-// the reverse order, the device before the providers before the module.
+// line when no port is given, and per serial line its back-end with one
+// module device per meter, each configured, bound to its line's back-end
+// and with its port open. Torn down in the reverse order: the devices
+// before the providers before the module.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "backends.h"
 #include "command_line.h"
-#include "device_config.h"
 #include "host/spmodbus.h"
+#include "host_config.h"
 #include "round_recorder.h"
 #include "rtu_transport.h"
 
@@ -37,40 +41,59 @@ struct SetupFailure : std::runtime_error {
 
 constexpr int kExitUsage = 2;  // command line, configuration, port or module unusable
 
+struct MeterDevice {
+    std::size_t index = 0;  // in the order of the configuration, over all lines
+    std::string port;
+    int slave = 1;
+    std::uint32_t data_id = 0;
+    std::unique_ptr<SPModbus> device;
+    devhost::BackendBinding binding;
+};
+
+// One serial line: its back-end and its meters. Only the line's own thread
+// drives them.
+struct MeterLine {
+    std::string port;
+    std::unique_ptr<devhost::RtuTransport> transport;
+    std::vector<MeterDevice> meters;
+};
+
 class BenchSession {
 public:
     using Reporter = std::function<void(const std::string&)>;
 
     // Throws SetupFailure.
-    BenchSession(const HostOptions& options, const DeviceConfig& config, Reporter report);
+    BenchSession(const HostOptions& options, const HostConfig& config, Reporter report);
     ~BenchSession();
     BenchSession(const BenchSession&) = delete;
     BenchSession& operator=(const BenchSession&) = delete;
 
-    SMDSPDevice& device() { return *device_; }
-    devhost::RtuTransport& transport() { return transport_; }
-    const RoundRecorder& recorder() const { return recorder_; }
-    const std::string& port() const { return port_; }
+    std::vector<MeterLine>& lines() { return lines_; }
+    std::size_t meter_count() const;
+    // The first meter and its line, for runs of one meter (write).
+    SMDSPDevice& device() { return *lines_.front().meters.front().device; }
+    devhost::RtuTransport& transport() { return *lines_.front().transport; }
+    const std::string& port() const { return lines_.front().port; }
+    RoundRecorder& recorder() { return recorder_; }
+    // The simulated line meterhost started, or null.
+    metersim::Simulator* simulator() { return simulator_.get(); }
 
-    // Offers the newest record stored for the device's data id to the
-    // device; true when it took it (which completes a round at once).
-    bool restore_from_history();
+    // Offers the newest record stored for the meter's data id to its device;
+    // true when it took it (which completes a round at once).
+    bool restore_from_history(MeterDevice& meter);
 
 private:
-    void start_simulator(Json::Value& config);
-    void load_device(const Json::Value& config);
+    void start_simulator(LineConfig& line);
+    void load_devices(const HostConfig& config);
     void tear_down();
 
     HostOptions options_;
     Reporter report_;
-    std::string port_;
     std::unique_ptr<devhost::HistoryStore> history_;
     std::unique_ptr<metersim::Simulator> simulator_;
-    devhost::RtuTransport transport_;
     RoundRecorder recorder_;
     std::unique_ptr<devhost::LoadedModule> module_;
-    std::unique_ptr<SPModbus> device_;
-    devhost::BackendBinding binding_;
+    std::vector<MeterLine> lines_;
 };
 
 }  // namespace meterhost

@@ -7,46 +7,73 @@
 #include <map>
 
 #include "line_settings.h"
+#include "slave_list.h"
 
 namespace meterhost {
 
-const char kHelpText[] = R"(Usage: meterhost [OPTIONS]
+const char kHelpText[] = R"(Usage: meterhost [OPTIONS] [--port DEVICE [LINE OPTIONS]]...
        meterhost write [OPTIONS] ADDRESS VALUE [VALUE...]
 
-Loads the power-meter module as the gateway does and drives a meter over
-Modbus RTU: a real meter on --port, or, without --port, a simulated meter
-that meterhost starts on a pseudo-terminal of its own.
+Loads the power-meter module as the gateway does and drives meters over
+Modbus RTU: real meters on one or more serial lines (--port), or, without
+--port, simulated meters that meterhost starts on a pseudo-terminal of its
+own. Each meter is a device of its own, made by the module's provider.
 
-Polling (the default) reads the meter every --interval seconds. With --json
-each completed round prints one line: the module's snapshot text (request
-801) exactly. Otherwise, on a terminal, a live table of the snapshot's 31
-members with the round count, error count and last update; off a terminal
-one such table per round. Ctrl-C ends the run cleanly.
+Polling (the default) reads every meter of a line in turn, every --interval
+seconds, one transaction on the line at a time; each line runs on a thread
+of its own. With --json each completed round prints one line: with one
+meter, the module's snapshot text (request 801) exactly; with several on
+one line {"slave":N,"snapshot":TEXT}; with several lines
+{"port":"DEVICE","slave":N,"snapshot":TEXT}, TEXT being the module's text
+without its line feed. Otherwise, on a terminal, a live table of every
+meter (address, state, rounds, errors, last update and its quantities);
+off a terminal one such table per completed round. Ctrl-C ends the run
+cleanly.
+
+A meter that fails 3 polls in a row is reported offline and then tried only
+now and then: after --retry-min seconds, the wait doubling up to
+--retry-max; the first answer brings it back online. Each change is one
+message. Before every request the line is left silent for 3.5 characters
+(1.75 ms above 19200 baud) after the last frame on it.
 
 'write' sets one register (request 206) or several consecutive ones (request
-210, at most 123), waits for the meter's reply and prints whether the meter
-confirmed the write. ADDRESS and VALUE are 0 to 65535, decimal or 0x hex.
+210, at most 123) of one meter, waits for its reply and prints whether the
+meter confirmed the write. ADDRESS and VALUE are 0 to 65535, decimal or 0x
+hex. It takes at most one --port and one --slave.
+
+Lines: each --port starts a line; the --baud, --parity, --slave and
+--timeout-ms after it apply to that line. Given before the first --port
+they are the defaults of every line.
+  --port DEVICE      a serial line, e.g. /dev/ttyUSB0
+  --baud N           line speed (default: the device's own, 9600)
+  --parity N|E|O     parity (default N)
+  --slave LIST       the meters' Modbus addresses, 1 to 247: 1, 1,2,5 or
+                     1-8 (default 1)
+  --timeout-ms N     how long to wait for a reply (default 500)
 
 Options:
   --module PATH      the module to load (default: kalvorpowermeter.so beside
                      meterhost)
-  --port DEVICE      the meter's serial device, e.g. /dev/ttyUSB0
-  --baud N           line speed (default: the device's own, 9600)
-  --parity N|E|O     parity (default N)
-  --slave N          the meter's Modbus address, 1 to 247 (default 1)
-  --timeout-ms N     how long to wait for a reply (default 500)
-  --config FILE      the device's JSON configuration; the options above
-                     override its "port", "baud", "parity", "slave" and
-                     "timeout_ms"
-  --data-id N        the device's data id (default 1)
+  --config FILE      the devices' JSON configuration: "port", "baud",
+                     "parity", "slave" (a number or an array of them),
+                     "timeout_ms", or "lines": [{"port": ..., "baud": ...,
+                     "slave": [1, 2]}, ...] instead of "port", and the
+                     device's own keys; the options override the file, and
+                     --port replaces its lines
+  --data-id N        the first meter's data id (default 1); the others are
+                     numbered on, line by line in order, each line's meters
+                     by ascending address
   --interval SECONDS time between polls, e.g. 0.5; 0 polls back to back
                      (default 1)
-  --rounds N         stop after N completed polled rounds (default: run until
-                     interrupted)
+  --rounds N         stop once every meter has completed N polled rounds or
+                     is offline (default: run until interrupted)
+  --retry-min SECONDS  first wait before an offline meter is tried again
+                     (default 2)
+  --retry-max SECONDS  longest such wait (default 60)
   --json             print each round's snapshot as one JSON line
-  --history FILE     keep every stored record in the SQLite database FILE, and
-                     start from the newest one stored for the data id: it is
-                     shown first and not counted in --rounds
+  --history FILE     keep every stored record in the SQLite database FILE,
+                     and start each meter from the newest one stored for its
+                     data id: it is shown first and not counted in --rounds
   --help             show this text
 
 Standard output carries only meterhost's own output (snapshots, tables,
@@ -79,6 +106,34 @@ std::string range_error(const std::string& option, long min, long max, const std
 using Setter = std::function<std::string(HostOptions&, const std::string& option,
                                          const std::string& value)>;
 
+// The line the line options apply to: the last --port's, or the defaults
+// before the first one.
+LineOptions& current_line(HostOptions& options)
+{
+    return options.lines.empty() ? options.defaults : options.lines.back();
+}
+
+bool parse_seconds(const std::string& text, double max, double& seconds)
+{
+    char* end = nullptr;
+    errno = 0;
+    seconds = std::strtod(text.c_str(), &end);
+    return !text.empty() && errno == 0 && *end == '\0' && std::isfinite(seconds) &&
+           seconds >= 0 && seconds <= max;
+}
+
+Setter seconds(double max, std::function<void(HostOptions&, double)> store)
+{
+    return [=](HostOptions& options, const std::string& option, const std::string& value) {
+        double number = 0;
+        if (!parse_seconds(value, max, number))
+            return option + " needs seconds from 0 to " + std::to_string(static_cast<long>(max)) +
+                   ", not '" + value + "'";
+        store(options, number);
+        return std::string();
+    };
+}
+
 Setter integer(long min, long max, std::function<void(HostOptions&, long)> store)
 {
     return [=](HostOptions& options, const std::string& option, const std::string& value) {
@@ -100,8 +155,14 @@ const std::map<std::string, Setter>& valued_options()
          }},
         {"--port",
          [](HostOptions& o, const std::string& option, const std::string& value) {
-             o.port = value;
-             return value.empty() ? option + " needs a device path" : std::string();
+             if (value.empty())
+                 return option + " needs a device path";
+             for (const LineOptions& line : o.lines)
+                 if (line.port == value)
+                     return option + " " + value +
+                            " is given twice; list all its meters in one --slave";
+             o.lines.push_back(LineOptions{value, {}, {}, {}, {}});
+             return std::string();
          }},
         {"--baud",
          [](HostOptions& o, const std::string& option, const std::string& value) {
@@ -110,19 +171,35 @@ const std::map<std::string, Setter>& valued_options()
                  !devhost::is_standard_baud(static_cast<int>(number)))
                  return option + " needs a serial line speed (300 to 921600, e.g. 9600), not '" +
                         value + "'";
-             o.baud = static_cast<int>(number);
+             current_line(o).baud = static_cast<int>(number);
              return std::string();
          }},
         {"--parity",
          [](HostOptions& o, const std::string& option, const std::string& value) {
              if (value != "N" && value != "E" && value != "O")
                  return option + " takes N, E or O, not '" + value + "'";
-             o.parity = value[0];
+             current_line(o).parity = value[0];
              return std::string();
          }},
-        {"--slave", integer(1, 247, [](HostOptions& o, long n) { o.slave = static_cast<int>(n); })},
-        {"--timeout-ms",
-         integer(1, 60000, [](HostOptions& o, long n) { o.timeout_ms = static_cast<int>(n); })},
+        {"--slave",
+         [](HostOptions& o, const std::string& option, const std::string& value) {
+             // Numbers as elsewhere (0x10 too), or a list of decimal ones.
+             long number = 0;
+             std::optional<std::vector<int>> slaves;
+             if (parse_long(value, 1, 247, number))
+                 slaves = std::vector<int>{static_cast<int>(number)};
+             else
+                 slaves = metersim::parse_slave_list(value);
+             if (!slaves)
+                 return option + " needs Modbus addresses from 1 to 247 (e.g. 1, 1,2,5 or 1-8), "
+                                 "not '" + value + "'";
+             current_line(o).slaves = *slaves;
+             return std::string();
+         }},
+        {"--timeout-ms", integer(1, 60000,
+                                 [](HostOptions& o, long n) {
+                                     current_line(o).timeout_ms = static_cast<int>(n);
+                                 })},
         {"--data-id", integer(0, 0xFFFFFFFFL,
                               [](HostOptions& o, long n) { o.data_id = static_cast<std::uint32_t>(n); })},
         {"--rounds", integer(1, 1000000000L,
@@ -137,17 +214,9 @@ const std::map<std::string, Setter>& valued_options()
              o.history_file = value;
              return value.empty() ? option + " needs a file" : std::string();
          }},
-        {"--interval",
-         [](HostOptions& o, const std::string& option, const std::string& value) {
-             char* end = nullptr;
-             errno = 0;
-             const double seconds = std::strtod(value.c_str(), &end);
-             if (value.empty() || errno != 0 || *end != '\0' || !std::isfinite(seconds) ||
-                 seconds < 0 || seconds > 86400)
-                 return option + " needs seconds from 0 to 86400, not '" + value + "'";
-             o.interval_s = seconds;
-             return std::string();
-         }},
+        {"--interval", seconds(86400, [](HostOptions& o, double s) { o.interval_s = s; })},
+        {"--retry-min", seconds(3600, [](HostOptions& o, double s) { o.retry_min_s = s; })},
+        {"--retry-max", seconds(3600, [](HostOptions& o, double s) { o.retry_max_s = s; })},
     };
     return options;
 }
@@ -170,12 +239,21 @@ std::string parse_write_operands(const std::vector<std::string>& operands, HostO
 
 std::string check_combination(const HostOptions& options, const std::vector<std::string>& given)
 {
+    if (options.retry_min_s > options.retry_max_s)
+        return "--retry-min must not be longer than --retry-max";
     if (options.mode != Mode::Write)
         return "";
-    for (const char* option : {"--rounds", "--interval", "--json", "--history"})
+    for (const char* option :
+         {"--rounds", "--interval", "--json", "--history", "--retry-min", "--retry-max"})
         for (const std::string& name : given)
             if (name == option)
                 return std::string(option) + " does not apply to write";
+    if (options.lines.size() > 1)
+        return "write takes one --port";
+    const bool several = options.defaults.slaves.size() > 1 ||
+                         (!options.lines.empty() && options.lines[0].slaves.size() > 1);
+    if (several)
+        return "write takes one meter: give one --slave";
     return "";
 }
 

@@ -10,20 +10,32 @@ namespace meterhost {
 
 enum class Mode { Poll, Write, Help };
 
+// One serial line as the command line gives it: --port and the --baud,
+// --parity, --slave and --timeout-ms that follow it.
+struct LineOptions {
+    std::string port;
+    std::optional<int> baud;
+    std::optional<char> parity;
+    std::vector<int> slaves;  // ascending, each once; empty: not given
+    std::optional<int> timeout_ms;
+};
+
 struct HostOptions {
     Mode mode = Mode::Poll;
     std::string module;  // empty: kalvorpowermeter.so beside the executable
-    std::optional<std::string> port;
-    std::optional<int> baud;
-    std::optional<char> parity;
-    std::optional<int> slave;
-    std::optional<int> timeout_ms;
+    // The line options given before the first --port: defaults for every line.
+    LineOptions defaults;
+    std::vector<LineOptions> lines;  // one per --port, in order
     std::string config_file;
     std::string history_file;
     std::uint32_t data_id = 1;
     double interval_s = 1.0;
     std::optional<unsigned long> rounds;
     bool json = false;
+    // An offline meter is tried again after retry_min_s, the wait doubling
+    // up to retry_max_s.
+    double retry_min_s = 2.0;
+    double retry_max_s = 60.0;
     // write: the register address and the values, one or more.
     std::uint16_t address = 0;
     std::vector<std::uint16_t> values;

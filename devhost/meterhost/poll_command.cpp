@@ -1,8 +1,10 @@
-#include <chrono>
-#include <iostream>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "commands.h"
-#include "host/smd_spdevice.h"
+#include "line_poller.h"
+#include "meter_board.h"
 #include "snapshot_view.h"
 #include "stop_signal.h"
 
@@ -10,64 +12,64 @@ namespace meterhost {
 
 namespace {
 
-constexpr char kClearScreen[] = "\x1b[H\x1b[2J";
+JsonTag json_tag(BenchSession& session)
+{
+    if (session.lines().size() > 1)
+        return JsonTag::PortAndSlave;
+    return session.meter_count() > 1 ? JsonTag::Slave : JsonTag::None;
+}
 
-class RoundPrinter {
-public:
-    RoundPrinter(BenchSession& session, const HostOptions& options, HostOutput& out)
-        : session_(session), options_(options), out_(out)
-    {
-    }
-
-    void show(unsigned long rounds)
-    {
-        const auto text = request_snapshot(session_.device());
-        if (!text) {
-            std::cerr << "meterhost: the device gave no snapshot (request "
-                      << kSnapshotTextRequest << ")" << std::endl;
-            return;
+std::vector<MeterRow> rows_of(BenchSession& session)
+{
+    std::vector<MeterRow> rows(session.meter_count());
+    for (MeterLine& line : session.lines())
+        for (MeterDevice& meter : line.meters) {
+            rows[meter.index].port = meter.port;
+            rows[meter.index].slave = meter.slave;
         }
-        if (options_.json) {
-            out_.write(*text);
-            return;
-        }
-        const TableStatus status{session_.port(), rounds, session_.transport().error_count()};
-        const std::string table = render_snapshot_table(*text, status);
-        out_.write(out_.is_terminal() ? kClearScreen + table : table + "\n");
-    }
+    return rows;
+}
 
-private:
-    BenchSession& session_;
-    const HostOptions& options_;
-    HostOutput& out_;
-};
+// Meters with a record in the history show it first, as round 0.
+void restore_from_history(BenchSession& session, MeterBoard& board)
+{
+    for (MeterLine& line : session.lines())
+        for (MeterDevice& meter : line.meters) {
+            if (!session.restore_from_history(meter))
+                continue;
+            if (const auto text = request_snapshot(*meter.device))
+                board.round_done(meter.index, *text, 0, 0);
+        }
+}
 
 }  // namespace
 
-int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out)
+int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
+             const Reporter& report)
 {
     StopSignal stop;
-    RoundPrinter printer(session, options, out);
-    if (session.restore_from_history())
-        printer.show(0);
+    MeterBoard board(out, options.json, json_tag(session), rows_of(session));
+    restore_from_history(session, board);
 
-    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(options.interval_s));
-    auto next_poll = std::chrono::steady_clock::now();
-    unsigned long completed = 0;
-    while (!stop.requested()) {
-        const unsigned long published_before = session.recorder().rounds();
-        session.device().RefreshStatus();
-        session.transport().perform_pending();
-        if (session.recorder().rounds() > published_before)
-            printer.show(++completed);
-        if (options.rounds && completed >= *options.rounds)
-            break;
-        // Polls keep their rhythm; one that overran starts the next at once.
-        next_poll = std::max(next_poll + interval, std::chrono::steady_clock::now());
-        if (stop.wait_until(next_poll))
-            break;
+    std::vector<std::unique_ptr<LinePoller>> pollers;
+    for (MeterLine& line : session.lines())
+        pollers.push_back(
+            std::make_unique<LinePoller>(line, session.recorder(), board, options, report));
+    if (pollers.size() == 1) {
+        pollers.front()->run(stop);
+    } else {
+        // One thread per line, as a gateway runs its serial ports.
+        std::vector<std::thread> threads;
+        for (auto& poller : pollers)
+            threads.emplace_back([&poller, &stop] { poller->run(stop); });
+        for (std::thread& thread : threads)
+            thread.join();
     }
+    if (stop.requested())
+        return 0;
+    for (const auto& poller : pollers)
+        if (!poller->all_rounds_completed())
+            return kExitMeterOffline;
     return 0;
 }
 

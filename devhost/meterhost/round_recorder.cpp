@@ -15,9 +15,25 @@ RoundRecorder::RoundRecorder(devhost::HistoryStore* store, Reporter report)
 bool RoundRecorder::publish(SMDVDevice& device, int kind, const unsigned char*, unsigned int,
                             bool)
 {
-    last_kind_[&device] = kind;
+    std::lock_guard<std::mutex> lock(mutex_);
+    Published& published = published_[&device];
+    published.last_kind = kind;
+    ++published.rounds;
     ++rounds_;
     return true;
+}
+
+unsigned long RoundRecorder::rounds() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rounds_;
+}
+
+unsigned long RoundRecorder::rounds(const SMDVDevice& device) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = published_.find(&device);
+    return found == published_.end() ? 0 : found->second.rounds;
 }
 
 bool RoundRecorder::save_history(SMDVDevice& device, const unsigned char* data,
@@ -27,8 +43,11 @@ bool RoundRecorder::save_history(SMDVDevice& device, const unsigned char* data,
         return true;
     devhost::StoredRecord record;
     record.data_id = device.DataId();
-    const auto kind = last_kind_.find(&device);
-    record.kind = kind == last_kind_.end() ? 0 : kind->second;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto published = published_.find(&device);
+        record.kind = published == published_.end() ? 0 : published->second.last_kind;
+    }
     record.stored_at_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();

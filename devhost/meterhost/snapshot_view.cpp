@@ -77,8 +77,12 @@ std::string render_snapshot_table(const std::string& snapshot_text, const TableS
     reader->parse(snapshot_text.data(), snapshot_text.data() + snapshot_text.size(), &snapshot,
                   &ignored);
 
-    std::string table = "meter on " + status.port + " | round " + std::to_string(status.rounds) +
-                        " | errors " + std::to_string(status.errors) + " | updated ";
+    std::string table = "meter on " + status.port;
+    if (status.slave != 0)
+        table = "meter " + std::to_string(status.slave) + " on " + status.port + " | " +
+                status.state;
+    table += " | round " + std::to_string(status.rounds) + " | errors " +
+             std::to_string(status.errors) + " | updated ";
     if (!snapshot.isObject()) {
         return table + "never\n  (no data yet)\n";
     }

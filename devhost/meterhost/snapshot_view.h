@@ -20,6 +20,8 @@ struct TableStatus {
     std::string port;
     unsigned long rounds = 0;
     unsigned long errors = 0;
+    int slave = 0;      // shown with the state when not 0 (one of several meters)
+    std::string state;  // "online" or "offline"
 };
 
 // One member a line, in the snapshot's order, with a header line of status

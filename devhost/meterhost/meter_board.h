@@ -1,0 +1,60 @@
+// meterhost's standard output when several meters, on several line threads,
+// complete rounds: every meter's state, and the one output line or table a
+// completed round prints, written whole under one lock.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host_output.h"
+
+namespace meterhost {
+
+// How a JSON line names the meter it is about.
+enum class JsonTag {
+    None,         // one meter: the module's text alone
+    Slave,        // one line: {"slave":N,"snapshot":TEXT}
+    PortAndSlave  // several lines: {"port":"P","slave":N,"snapshot":TEXT}
+};
+
+// One --json output line, ending in a line feed; TEXT is the module's
+// snapshot text without its own line feed, its bytes unchanged.
+std::string json_line(JsonTag tag, const std::string& port, int slave,
+                      const std::string& snapshot_text);
+
+// The text as a JSON string literal, quotes included.
+std::string json_string(const std::string& text);
+
+struct MeterRow {
+    std::string port;
+    int slave = 1;
+    bool online = true;
+    unsigned long rounds = 0;
+    unsigned long errors = 0;
+    std::string snapshot;  // the latest snapshot text, empty before any
+};
+
+class MeterBoard {
+public:
+    // One row per meter, in the order meterhost reports them.
+    MeterBoard(HostOutput& out, bool json, JsonTag tag, std::vector<MeterRow> rows);
+
+    // A round of the meter completed: prints its JSON line, or its table
+    // (the whole board on a terminal).
+    void round_done(std::size_t meter, const std::string& snapshot_text, unsigned long rounds,
+                    unsigned long errors);
+    void set_online(std::size_t meter, bool online, unsigned long errors);
+
+private:
+    std::string table_of(const MeterRow& row) const;
+
+    HostOutput& out_;
+    const bool json_;
+    const JsonTag tag_;
+    std::mutex mutex_;
+    std::vector<MeterRow> rows_;
+};
+
+}  // namespace meterhost
