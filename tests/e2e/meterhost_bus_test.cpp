@@ -1,0 +1,242 @@
+// meterhost driving several meters on one line and on several lines, against
+// simulated buses in this process, whose registers and line timing the tests
+// read back: the silence before every request, byte-exact tagged snapshots
+// of every meter, a dead meter that neither holds the run up nor stays
+// unreported, writes that reach one meter only, and whole diagnostic lines.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <memory>
+#include <regex>
+
+#include "e2e_support.h"
+#include "history_store.h"
+#include "host/spmodbus.h"
+#include "line_timing.h"
+#include "module_loader.h"
+#include "reply_layout.h"
+#include "simulator.h"
+
+namespace {
+
+using namespace e2e;
+using namespace std::chrono_literals;
+using metersim::RegisterValues;
+using metersim::Simulator;
+
+constexpr int kSnapshotText = 801;
+constexpr char kUpdateTimeKey[] = "更新时间";
+
+std::unique_ptr<Simulator> start_bus(std::vector<int> slaves, std::vector<int> dead = {},
+                                     int baud = 115200)
+{
+    metersim::SimulatorOptions options;
+    options.slaves = std::move(slaves);
+    options.dead = std::move(dead);
+    options.baud = baud;
+    options.line_time = true;
+    RegisterValues table{};
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i] = static_cast<std::uint16_t>(300 * i + 11);
+    options.table = table;
+    auto simulator = std::make_unique<Simulator>(std::move(options));
+    simulator->open();
+    simulator->start();
+    return simulator;
+}
+
+// The snapshot text the module writes for these registers, with the update
+// time it would have written at `update_time`.
+std::string module_snapshot(const RegisterValues& registers, const std::string& update_time)
+{
+    static const devhost::LoadedModule module(KPM_MODULE_PATH);
+    const std::unique_ptr<SPModbus> device = module.create_device();
+    device->RefreshStatus();  // the block read is the transaction in progress
+    devhost::place_read_reply(*device, registers.data(), registers.size());
+    testing::internal::CaptureStdout();
+    device->process_payload(device->tab, static_cast<unsigned>(registers.size() * 2));
+    testing::internal::GetCapturedStdout();
+    std::vector<char> text(8192);
+    int length = 0;
+    device->DeviceIoControl(kSnapshotText, nullptr, 0, text.data(), static_cast<int>(text.size()),
+                            length);
+    std::string snapshot(text.data(), static_cast<std::size_t>(std::max(length, 0)));
+    const std::string own_time = parse_json(snapshot)[kUpdateTimeKey].asString();
+    const auto at = snapshot.find("\"" + own_time + "\"");
+    if (!own_time.empty() && at != std::string::npos)
+        snapshot.replace(at + 1, own_time.size(), update_time);
+    return snapshot;
+}
+
+struct TaggedLine {
+    std::string port;  // empty when the line names none
+    int slave = 0;
+    std::string text;  // the embedded snapshot text, bytes as printed
+};
+
+// {"port":"P","slave":N,"snapshot":TEXT} or {"slave":N,"snapshot":TEXT}.
+TaggedLine parse_tagged(const std::string& line)
+{
+    static const std::regex tagged(
+        R"re(^\{(?:"port":("(?:[^"\\]|\\.)*"),)?"slave":(\d+),"snapshot":(.*)\}$)re");
+    std::smatch match;
+    if (!std::regex_match(line, match, tagged))
+        return {};
+    TaggedLine parsed;
+    if (match[1].matched)
+        parsed.port = parse_json(match[1].str()).asString();
+    parsed.slave = std::stoi(match[2].str());
+    parsed.text = match[3].str();
+    return parsed;
+}
+
+// Every output line is tagged, names a live meter and carries exactly the
+// text the module gives for that meter's registers; returns lines per meter.
+std::map<std::pair<std::string, int>, int> check_tagged_lines(
+    const std::string& out, const std::map<std::pair<std::string, int>, RegisterValues>& meters)
+{
+    std::map<std::pair<std::string, int>, int> counts;
+    for (const std::string& line : lines_of(out)) {
+        const TaggedLine tagged = parse_tagged(line);
+        const auto meter = meters.find({tagged.port, tagged.slave});
+        if (meter == meters.end()) {
+            ADD_FAILURE() << "a line of no live meter: " << line;
+            continue;
+        }
+        const std::string update_time = parse_json(tagged.text)[kUpdateTimeKey].asString();
+        EXPECT_EQ(tagged.text + "\n", module_snapshot(meter->second, update_time)) << line;
+        ++counts[meter->first];
+    }
+    return counts;
+}
+
+// What may reach standard error: the module's lines and meterhost's own,
+// each whole.
+void expect_whole_diagnostic_lines(const std::string& err)
+{
+    static const std::regex known(R"(^(rvSize is \d+|SPModbus get error|meterhost: .+)$)");
+    for (const std::string& line : lines_of(err)) {
+        EXPECT_TRUE(std::regex_match(line, known)) << "not a whole known line: " << line;
+        EXPECT_LE(count_of(line, "rvSize is"), 1) << line;
+    }
+}
+
+std::vector<std::string> poll_args(std::vector<std::string> lines, const std::string& rounds)
+{
+    std::vector<std::string> argv{kMeterhost, "--json", "--interval", "0", "--rounds", rounds,
+                                  "--timeout-ms", "100"};
+    argv.insert(argv.end(), lines.begin(), lines.end());
+    return argv;
+}
+
+class MeterhostSilence : public testing::TestWithParam<int> {};
+
+TEST_P(MeterhostSilence, EveryRequestFollowsThreeAndAHalfCharactersOfSilence)
+{
+    const int baud = GetParam();
+    auto bus = start_bus({1, 2, 3}, {}, baud);
+    const Finished run = run_command(poll_args(
+        {"--port", bus->port_path(), "--baud", std::to_string(baud), "--slave", "1-3"}, "3"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lines_of(run.out).size(), 9u);
+
+    const auto silence = metersim::inter_frame_silence(baud, 'N');
+    const auto timings = bus->timings();
+    EXPECT_GE(timings.size(), 9u);
+    for (const auto& timing : timings) {
+        EXPECT_GE(timing.gap_before.count(), silence.count()) << "ns before a request to slave "
+                                                              << timing.slave;
+        EXPECT_FALSE(timing.rejected);
+    }
+    EXPECT_EQ(bus->frames_rejected(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bauds, MeterhostSilence, testing::Values(9600, 19200));
+
+TEST(MeterhostBus, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
+{
+    TempDir dir;
+    auto bus = start_bus({1, 2, 3, 4}, {4});
+    const RegisterValues untouched = bus->registers(1);
+
+    const Finished write = run_command({kMeterhost, "write", "--port", bus->port_path(), "--slave",
+                                        "2", "--timeout-ms", "100", "20", "500", "501"});
+    ASSERT_EQ(write.status, 0) << write.out << write.err;
+    RegisterValues written = untouched;
+    written[20 - 10] = 500;
+    written[21 - 10] = 501;
+    EXPECT_EQ(bus->registers(2), written);
+    for (int slave : {1, 3, 4})
+        EXPECT_EQ(bus->registers(slave), untouched) << "slave " << slave;
+
+    const std::string db = dir.path("history.db");
+    const Finished run = run_command(poll_args(
+        {"--port", bus->port_path(), "--slave", "1-4", "--data-id", "11", "--history", db}, "3"));
+    EXPECT_EQ(run.status, 1) << "a meter ended offline short of its rounds\n" << run.err;
+    const auto counts = check_tagged_lines(
+        run.out, {{{"", 1}, untouched}, {{"", 2}, written}, {{"", 3}, untouched}});
+    for (int slave : {1, 2, 3})
+        EXPECT_EQ(counts.count({"", slave}) ? counts.at({"", slave}) : 0, 3) << slave;
+    EXPECT_EQ(count_of(run.err, "is offline"), 1) << run.err;
+    EXPECT_EQ(count_of(run.err, "meter 4 on " + bus->port_path() + " is offline"), 1) << run.err;
+    expect_whole_diagnostic_lines(run.err);
+
+    // Each meter's records apart, under its own data id.
+    devhost::HistoryStore store(db);
+    for (const auto& [data_id, registers] :
+         {std::pair<std::uint32_t, RegisterValues>{11, untouched}, {12, written}}) {
+        const auto newest = store.newest(data_id);
+        ASSERT_TRUE(newest) << data_id;
+        RegisterValues stored{};
+        for (std::size_t i = 0; i < stored.size(); ++i)
+            stored[i] = static_cast<std::uint16_t>(newest->bytes.at(4 + 2 * i) |
+                                                   newest->bytes.at(5 + 2 * i) << 8);
+        EXPECT_EQ(stored, registers) << data_id;
+    }
+    EXPECT_EQ(store.count(14), 0u);
+}
+
+TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPorts)
+{
+    auto first = start_bus({1, 2});
+    auto second = start_bus({3});
+    const Finished run =
+        run_command(poll_args({"--port", first->port_path(), "--slave", "1,2", "--port",
+                               second->port_path(), "--slave", "3"},
+                              "4"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const RegisterValues registers = first->registers(1);
+    const auto counts = check_tagged_lines(run.out, {{{first->port_path(), 1}, registers},
+                                                     {{first->port_path(), 2}, registers},
+                                                     {{second->port_path(), 3}, registers}});
+    EXPECT_EQ(counts.size(), 3u) << run.out;
+    for (const auto& [meter, lines] : counts)
+        EXPECT_EQ(lines, 4) << meter.first << " " << meter.second;
+    EXPECT_EQ(count_of(run.err, "rvSize is 0"), 12) << run.err;
+    expect_whole_diagnostic_lines(run.err);
+}
+
+TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
+{
+    auto bus = start_bus({1, 2});
+    ChildProcess host({kMeterhost, "--port", bus->port_path(), "--slave", "1,2", "--json",
+                       "--interval", "0.02", "--timeout-ms", "50", "--retry-min", "0.1",
+                       "--retry-max", "0.2"});
+    ASSERT_TRUE(host.read_line(10s)) << host.err();
+    bus->set_dead(2, true);
+    ASSERT_TRUE(host.wait_for_error_text("is offline", 10s)) << host.err();
+    const unsigned long live_before = bus->requests_seen(1);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_GT(bus->requests_seen(1), live_before + 5) << "the live meter keeps being polled";
+    bus->set_dead(2, false);
+    ASSERT_TRUE(host.wait_for_error_text("answers again", 10s)) << host.err();
+    host.send_signal(SIGINT);
+    EXPECT_EQ(host.wait(5s), 0);
+    EXPECT_EQ(count_of(host.err(), "is offline"), 1) << host.err();
+    EXPECT_EQ(count_of(host.err(), "answers again"), 1) << host.err();
+    EXPECT_EQ(count_of(host.err(), "timeout"), 3)
+        << "an offline meter's failures are not reported again";
+}
+
+}  // namespace
