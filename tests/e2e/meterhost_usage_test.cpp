@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"MissingValue", {"--port"}, nullptr, "--port needs a value"},
         UsageCase{"OddBaud", {"--baud", "1234"}, nullptr, "--baud"},
         UsageCase{"Parity", {"--parity", "X"}, nullptr, "--parity takes N, E or O"},
-        UsageCase{"SlaveZero", {"--slave", "0"}, nullptr, "--slave needs a whole number from 1"},
+        UsageCase{"SlaveZero", {"--slave", "0"}, nullptr, "--slave needs Modbus addresses from 1"},
         UsageCase{"SlaveTooHigh", {"--slave", "248"}, nullptr, "to 247"},
         UsageCase{"NegativeInterval", {"--interval", "-1"}, nullptr, "--interval"},
         UsageCase{"NegativeRounds", {"--rounds", "-1"}, nullptr, "--rounds"},
