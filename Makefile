@@ -58,10 +58,11 @@ bench: deps
 	@JOBS=$(JOBS) TARGET_BUILD_DIR=$(TARGET_BUILD_DIR) bench/run_bench.sh
 
 # The main job as a user runs it: meterhost loads the module and polls a
-# simulated meter on a pseudo-terminal, 10 rounds at one-second intervals.
+# simulated line of three meters on a pseudo-terminal, 10 rounds at one-second
+# intervals.
 .PHONY: demo
 demo: build
-	@$(BUILD_DIR)/meterhost --rounds 10 --interval 1
+	@$(BUILD_DIR)/meterhost --slave 1,2,3 --rounds 10 --interval 1
 
 # Sanitizer builds, run by `make test`: every test of the build built with
 # AddressSanitizer and UndefinedBehaviorSanitizer in $(ASAN_BUILD_DIR), and
