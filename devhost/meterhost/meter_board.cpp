@@ -74,7 +74,7 @@ void MeterBoard::round_done(std::size_t meter, const std::string& snapshot_text,
     } else if (out_.is_terminal()) {
         std::string screen = kClearScreen;
         for (const MeterRow& each : rows_)
-            screen += table_of(each);
+            screen += table_of(each) + "\n";
         out_.write(screen);
     } else {
         out_.write(table_of(row) + "\n");
