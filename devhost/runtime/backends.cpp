@@ -81,10 +81,12 @@ private:
     std::uint64_t last_token_ = 0;
 };
 
+// Built on first use and never destroyed: bindings held by static objects
+// may be released at exit after any other static is gone.
 Registry& registry()
 {
-    static Registry instance;  // built on first use, whatever the order of static set-up
-    return instance;
+    static Registry* const instance = new Registry;
+    return *instance;
 }
 
 }  // namespace

@@ -30,10 +30,10 @@ ModuleHost::ModuleHost()
     }
 }
 
-std::unique_ptr<SPModbus> ModuleHost::new_device() const
+std::unique_ptr<SPModbus> ModuleHost::new_device()
 {
     std::unique_ptr<SPModbus> device = module_->loaded.create_device();
-    binding_ = devhost::bind_backends(*device, devhost::Backends{&backend_, &backend_, &backend_});
+    binding_ = devhost::bind_backends(*device, {&backend_, &backend_, &backend_});
     return device;
 }
 

@@ -29,7 +29,7 @@ public:
 
     // A new device, bound to the recording back-end (the one before it is
     // unbound: each input drives one device at a time).
-    std::unique_ptr<SPModbus> new_device() const;
+    std::unique_ptr<SPModbus> new_device();
     devhost::RecordingBackend& backend() { return backend_; }
 
     // The host calls recorded since the last clear(), by name.
@@ -43,7 +43,7 @@ public:
 private:
     ModuleHost();
     devhost::RecordingBackend backend_;
-    mutable devhost::BackendBinding binding_;
+    devhost::BackendBinding binding_;
     struct Module;
     std::unique_ptr<Module> module_;
 };
