@@ -51,10 +51,11 @@ void LinePoller::poll(Polled& polled)
     const auto after = transport.meter_counts(device);
     const bool answered = after.errors == before.errors && after.answered > before.answered;
 
-    switch (polled.health.record(answered, Clock::now())) {
+    const MeterHealth::Change change = polled.health.record(answered, Clock::now());
+    board_.set_online(polled.meter->index, polled.health.online(), after.errors);
+    switch (change) {
     case MeterHealth::Change::WentOffline:
         transport.set_quiet(device, true);
-        board_.set_online(polled.meter->index, false, after.errors);
         report_(name(*polled.meter) + " is offline: " +
                 std::to_string(MeterHealth::kFailuresToOffline) +
                 " polls failed; tried again after " + seconds_text(options_.retry_min_s) +
@@ -62,7 +63,6 @@ void LinePoller::poll(Polled& polled)
         break;
     case MeterHealth::Change::CameBack:
         transport.set_quiet(device, false);
-        board_.set_online(polled.meter->index, true, after.errors);
         report_(name(*polled.meter) + " answers again: online");
         break;
     case MeterHealth::Change::None:

@@ -45,6 +45,7 @@ public:
     // (the whole board on a terminal).
     void round_done(std::size_t meter, const std::string& snapshot_text, unsigned long rounds,
                     unsigned long errors);
+    // The meter's state after a poll, shown with its next table.
     void set_online(std::size_t meter, bool online, unsigned long errors);
 
 private:
