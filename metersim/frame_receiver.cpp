@@ -26,7 +26,7 @@ bool FrameReceiver::read_available()
     std::uint8_t chunk[kMaxFrameLength];
     const std::size_t room = std::min(kBufferLimit - bytes_.size(), sizeof chunk);
     if (room == 0)
-        return true;  // a full buffer is cut at its silence
+        return true;  // next() empties a full buffer
     ssize_t got;
     do
         got = ::read(fd_, chunk, room);
@@ -50,7 +50,7 @@ std::optional<ReceivedFrame> FrameReceiver::next(std::chrono::steady_clock::time
                        length <= kMaxFrameLength;
     if (known && bytes_.size() >= length)
         return take(length);
-    if (now >= arrived_.back() + end_silence_)
+    if (now >= arrived_.back() + end_silence_ || bytes_.size() == kBufferLimit)
         return take(bytes_.size());
     return std::nullopt;
 }

@@ -28,7 +28,8 @@ public:
     bool read_available();
 
     // The oldest complete frame buffered, if any. A frame longer than a
-    // Modbus frame can be is returned at the silence after it, whole.
+    // Modbus frame can be is returned at the silence after it, whole, or
+    // once the buffer is full.
     std::optional<ReceivedFrame> next(std::chrono::steady_clock::time_point now);
 
     // When what is buffered will count as a frame unless more bytes come.

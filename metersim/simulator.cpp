@@ -13,6 +13,7 @@
 #include "pseudo_terminal.h"
 #include "request_framing.h"
 #include "rtu_frame.h"
+#include "slave_list.h"
 
 namespace metersim {
 
@@ -34,7 +35,7 @@ std::map<int, bool> checked_addresses(const SimulatorOptions& options)
 {
     std::map<int, bool> dead_by_slave;
     const auto check = [](int slave) {
-        if (slave < 1 || slave > 247)
+        if (slave < kFirstSlave || slave > kLastSlave)
             throw std::invalid_argument("slave address " + std::to_string(slave) +
                                         " is outside 1 to 247");
     };

@@ -83,7 +83,7 @@ public:
     // in all and per slave.
     unsigned long requests_seen() const { return requests_.load(); }
     unsigned long requests_seen(int slave) const;
-    // The registers of the first slave served, and of any slave.
+    // The registers of the lowest address served, and of any slave.
     RegisterValues registers() const;
     RegisterValues registers(int slave) const;
     // The most recent frames received (up to kTimingLogLength), oldest first.

@@ -229,6 +229,28 @@ TEST(SimulatorBus, LineTimingDropsARequestThatFollowsTooSoon)
     EXPECT_EQ(timings[2].function, 3);
 }
 
+// A master that gives up on a late reply sends its next request while the
+// meter still holds that reply back: on the line the request came first,
+// after a long silence, so it must be taken.
+TEST(SimulatorBus, LineTimingTakesARequestSentWhileAReplyIsHeldBack)
+{
+    SimulatorOptions options;
+    options.line_time = true;
+    options.faults = {{metersim::FaultKind::Delay, 2}};
+    options.fault_delay = 300ms;
+    auto simulator = start(options);
+    BareMaster master(simulator->port_path());
+
+    EXPECT_TRUE(master.answered(read_request(1, 10, 1), 7));
+    std::this_thread::sleep_for(metersim::inter_frame_silence(9600, 'N') * 2);
+    master.send(read_request(1, 11, 1));
+    std::this_thread::sleep_for(100ms);
+    master.send(read_request(1, 12, 1));
+    EXPECT_EQ(master.receive(14).size(), 14u) << "the late reply, then the next one";
+    EXPECT_EQ(simulator->frames_rejected(), 0u);
+    EXPECT_EQ(simulator->requests_seen(), 3u);
+}
+
 TEST(SimulatorBus, WithoutLineTimingASoonRequestIsStillTaken)
 {
     auto simulator = start({});
