@@ -74,7 +74,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"FlagWithValue", {"--json=yes"}, "", "--json"},
         BadInput{"EmptyPortAfterEquals", {"--port="}, "", "--port"},
         BadInput{"EmptyConfigAfterEquals", {"--config="}, "", "--config"},
-        BadInput{"ValueMissingAtEnd", {"--slave"}, "", "--slave"}),
+        BadInput{"ValueMissingAtEnd", {"--slave"}, "", "--slave"},
+        BadInput{"SameLineTwice", {"--port", "/dev/ttyS0", "--port", "/dev/ttyS0"}, "",
+                 "given twice"},
+        BadInput{"SlaveRangeBackwards", {"--slave", "8-1"}, "", "--slave"},
+        BadInput{"WriteToSeveralMeters", {"write", "--slave", "1-2", "20", "1"}, "", "one meter"},
+        BadInput{"RetryWaitsReversed", {"--retry-min", "9", "--retry-max", "1"}, "",
+                 "--retry-min"}),
     name_of);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -132,7 +138,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"TimeoutHuge", {}, "{\"timeout_ms\": 99999999999}", "\"timeout_ms\""},
         BadInput{"ParityTwoLetters", {}, "{\"parity\": \"NN\"}", "\"parity\""},
         BadInput{"BaudFraction", {}, "{\"baud\": 9600.5}", "\"baud\""},
-        BadInput{"LastDuplicateWins", {}, "{\"slave\": 1, \"slave\": 300}", "\"slave\""}),
+        BadInput{"LastDuplicateWins", {}, "{\"slave\": 1, \"slave\": 300}", "\"slave\""},
+        BadInput{"LinesAndPort", {},
+                 R"({"port": "/dev/ttyS0", "lines": [{"port": "/dev/ttyS1"}]})", "\"lines\""},
+        BadInput{"LineSlaveOutOfRange", {},
+                 R"({"lines": [{"port": "/dev/ttyS0", "slave": [1, 0]}]})", "\"slave\""}),
     name_of);
 
 }  // namespace
