@@ -40,6 +40,7 @@ struct SimulatorOptions {
     // previous frame with less than inter_frame_silence() between them.
     bool line_time = false;
     std::optional<RegisterValues> table;    // fixed registers of every slave; live when empty
+    std::map<int, RegisterValues> tables;   // fixed registers of some slaves, over `table`
     std::vector<FaultPlan> faults;          // counted over the requests of all slaves
     std::chrono::milliseconds fault_delay = kDefaultFaultDelay;
     std::function<void(const std::string&)> log;  // one line per request, when set

@@ -1,4 +1,4 @@
-#include "soak_meter.h"
+#include "simulated_line.h"
 
 #include <utility>
 
@@ -16,27 +16,38 @@ constexpr metersim::FaultKind kFaultKinds[] = {
 
 }  // namespace
 
-SoakMeter::SoakMeter(std::string link, const metersim::RegisterValues& initial,
-                     ServedStates& served, std::uint32_t seed,
-                     std::chrono::milliseconds fault_delay)
-    : link_(std::move(link)), served_(served), fault_delay_(fault_delay), random_(seed)
+SimulatedLine::SimulatedLine(std::string link, const std::vector<MeterUnderTest*>& meters,
+                             std::uint32_t seed, std::chrono::milliseconds fault_delay)
+    : link_(std::move(link)), fault_delay_(fault_delay), random_(seed)
 {
+    std::map<int, metersim::RegisterValues> tables;
+    for (MeterUnderTest* meter : meters) {
+        meters_[meter->slave] = meter;
+        tables[meter->slave] = meter->first_block();
+        logs_[meter->slave] = {};
+        if (meter->dead)
+            dead_.push_back(meter->slave);
+    }
     std::lock_guard<std::mutex> lock(simulator_mutex_);
-    open_simulator(initial, {});
+    open_simulator(std::move(tables), {});
 }
 
-SoakMeter::~SoakMeter()
+SimulatedLine::~SimulatedLine()
 {
     std::lock_guard<std::mutex> lock(simulator_mutex_);
     simulator_.reset();
 }
 
-void SoakMeter::open_simulator(const metersim::RegisterValues& registers,
-                               std::vector<metersim::FaultPlan> faults)
+void SimulatedLine::open_simulator(std::map<int, metersim::RegisterValues> tables,
+                                   std::vector<metersim::FaultPlan> faults)
 {
     metersim::SimulatorOptions options;
     options.link = link_;
-    options.table = registers;
+    options.slaves.clear();
+    for (const auto& slave : meters_)
+        options.slaves.push_back(slave.first);
+    options.dead = dead_;
+    options.tables = std::move(tables);
     options.faults = std::move(faults);
     options.fault_delay = fault_delay_;
     options.log = [this](const std::string& line) { on_request(line); };
@@ -47,7 +58,7 @@ void SoakMeter::open_simulator(const metersim::RegisterValues& registers,
     simulator_ = std::move(simulator);
 }
 
-void SoakMeter::reopen_with_random_faults()
+void SimulatedLine::reopen_with_random_faults()
 {
     // One epoch in six runs clean. The others show one kind of fault in turn,
     // so that even a short soak meets every kind, and up to two more drawn at
@@ -62,37 +73,46 @@ void SoakMeter::reopen_with_random_faults()
             faults.push_back({kFaultKinds[random_() % std::size(kFaultKinds)], random_every()});
     }
     simulator_->stop();
-    metersim::RegisterValues registers = simulator_->registers();
+    std::map<int, metersim::RegisterValues> tables;
+    for (const auto& slave : meters_)
+        tables[slave.first] = simulator_->registers(slave.first);
     simulator_.reset();  // joins the serving thread and closes the terminal
-    open_simulator(registers, std::move(faults));
+    open_simulator(std::move(tables), std::move(faults));
     std::lock_guard<std::mutex> log_lock(log_mutex_);
     ++faults_.reopened;
 }
 
-metersim::RegisterValues SoakMeter::registers() const
+metersim::RegisterValues SimulatedLine::registers(int slave) const
 {
     std::lock_guard<std::mutex> lock(simulator_mutex_);
-    return simulator_->registers();
+    return simulator_->registers(slave);
 }
 
-WriteTaken SoakMeter::last_write() const
+SlaveLog SimulatedLine::slave_log(int slave) const
 {
     std::lock_guard<std::mutex> lock(log_mutex_);
-    return last_write_;
+    const auto found = logs_.find(slave);
+    return found == logs_.end() ? SlaveLog{} : found->second;
 }
 
-FaultCounts SoakMeter::faults() const
+FaultCounts SimulatedLine::faults() const
 {
     std::lock_guard<std::mutex> lock(log_mutex_);
     return faults_;
 }
 
-// The simulator logs each request after it has served it from its register
-// bank and before it sends the reply; the bank is not touched again until
-// the next request, so reading it here gives exactly what a read served.
-void SoakMeter::on_request(const std::string& line)
+// The simulator logs each request after it has served it from the meter's
+// register bank and before it sends the reply; the bank is not touched again
+// until the next request, so reading it here gives exactly what a read served.
+void SimulatedLine::on_request(const std::string& line)
 {
     const RequestLine request = parse_request_line(line);
+    const auto meter = meters_.find(request.slave);
+    if (meter == meters_.end() &&
+        (request.kind == RequestKind::Read || request.kind == RequestKind::Write)) {
+        ++unrecognised_;  // a meter the soak did not set up answered
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(log_mutex_);
         faults_.no_reply += request.no_reply;
@@ -100,16 +120,17 @@ void SoakMeter::on_request(const std::string& line)
         faults_.exception += request.exception;
         faults_.wrong_echo += request.wrong_echo;
         faults_.bad_crc += request.bad_crc;
+        SlaveLog& log = logs_[request.slave];
         if (request.kind == RequestKind::Write)
-            last_write_ = {request.what, request.faulted(), request.wrong_echo,
-                           last_write_.sequence + 1};
+            log.last_write = {request.what, request.faulted(), request.wrong_echo,
+                              log.last_write.sequence + 1};
+        log.intact_reads += request.kind == RequestKind::Read && request.reply_intact();
+        log.ignored += request.kind == RequestKind::Ignored;
     }
     switch (request.kind) {
     case RequestKind::Read:
-        if (request.reply_intact()) {
-            served_.add(serving_.load()->registers());
-            ++intact_reads_;
-        }
+        if (request.reply_intact())
+            meter->second->served.add(serving_.load()->registers(request.slave));
         break;
     case RequestKind::Unknown:
         ++unrecognised_;
