@@ -20,8 +20,17 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j$(JOBS)
 
+# The suites of `make test` run in local time zones other than UTC (the
+# gateway's suite, the AddressSanitizer suite and the soak in one with
+# daylight saving time), so that a time taken in universal instead of local
+# time fails. The zones are POSIX rules, which
+# need no time-zone database: a zone name the machine does not know would
+# silently fall back to UTC.
+NATIVE_TEST_TZ ?= CST-8
+DST_TEST_TZ    ?= CET-1CEST,M3.5.0,M10.5.0/3
+
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
+	TZ='$(NATIVE_TEST_TZ)' ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
 	@$(MAKE) --no-print-directory target-test
 	@$(MAKE) --no-print-directory asan-test tsan-test fuzz-test soak-test
 
@@ -40,7 +49,7 @@ target-build: target-configure
 	@cmake --build $(TARGET_BUILD_DIR) -j$(JOBS)
 
 target-test: target-build
-	ctest --test-dir $(TARGET_BUILD_DIR) --output-on-failure -j$(JOBS)
+	TZ='$(DST_TEST_TZ)' ctest --test-dir $(TARGET_BUILD_DIR) --output-on-failure -j$(JOBS)
 
 # Rewrites abi/kalvorpowermeter.abi from the gateway build: only for a
 # deliberate change of what a host built against the module relies on.
@@ -87,7 +96,7 @@ kpm_configure = mkdir -p $(1) && cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_T
 asan-test: deps
 	@$(call kpm_configure,$(ASAN_BUILD_DIR),-DKPM_SANITIZE=$(ASAN_SANITIZERS))
 	@cmake --build $(ASAN_BUILD_DIR) -j$(JOBS) -- --no-print-directory
-	$(ASAN_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j$(JOBS) \
+	TZ='$(DST_TEST_TZ)' $(ASAN_ENV) ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j$(JOBS) \
 	    -E '$(ASAN_CTEST_EXCLUDE)'
 
 tsan-test: deps
@@ -95,7 +104,7 @@ tsan-test: deps
 	@targets="$$(ctest --test-dir $(TSAN_BUILD_DIR) -N -L threads | sed -n 's/^ *Test *#[0-9]*: //p')"; \
 	    [ -n "$$targets" ] || { echo "tsan-test: no test carries the ctest label 'threads'"; exit 1; }; \
 	    cmake --build $(TSAN_BUILD_DIR) -j$(JOBS) --target $$targets -- --no-print-directory
-	$(TSAN_ENV) ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -L threads
+	TZ='$(NATIVE_TEST_TZ)' $(TSAN_ENV) ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -L threads
 
 # libFuzzer targets (fuzz/), built with clang in $(FUZZ_BUILD_DIR) together
 # with a module carrying the same sanitizers and the fuzzer's coverage hooks.
@@ -130,4 +139,4 @@ soak: build
 	@soak/run-soak.sh $(BUILD_DIR)/soak/kpm_soak $(SOAK_SECONDS)
 
 soak-test: build
-	@soak/run-soak.sh $(BUILD_DIR)/soak/kpm_soak $(SOAK_TEST_SECONDS)
+	@TZ='$(DST_TEST_TZ)' soak/run-soak.sh $(BUILD_DIR)/soak/kpm_soak $(SOAK_TEST_SECONDS)

@@ -11,6 +11,7 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <json/value.h>
 
+#include "datadevice/uni_data_device.h"
 #include "reply_layout.h"
 
 namespace bench {
@@ -134,7 +135,7 @@ std::string MeterFixture::last_snapshot_text() const
     return std::string(text_buffer_.begin(), text_buffer_.begin() + text_length_);
 }
 
-void diagnostic_line() { std::cout << "rvSize is " << std::size_t{0} << std::endl; }
+void diagnostic_line() { datadevice::write_round_line(0); }
 
 DiscardStdout::DiscardStdout() : saved_(std::cout.rdbuf(&null_buffer)) {}
 

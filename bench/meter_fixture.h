@@ -51,8 +51,8 @@ private:
     int text_length_ = 0;
 };
 
-// The line the module writes after every round, written the same way, for
-// the cost of that line alone.
+// The line the module writes after every round, written by the module's own
+// line writer, for the cost of that line alone.
 void diagnostic_line();
 
 // Replaces standard output's stream buffer with one that drops everything

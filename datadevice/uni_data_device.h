@@ -3,6 +3,7 @@
 // history. Sits between a host protocol base class and a concrete driver.
 #pragma once
 
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -36,6 +37,22 @@ inline int mode_from_text(const std::string& text)
     return static_cast<int>(value);
 }
 
+// Writes "rvSize is N" and the line end to standard output as one write of
+// the whole line, then flushes: devices completing rounds on different
+// threads never interleave their lines. Built on the stack, so a round
+// allocates nothing for it.
+inline void write_round_line(std::size_t rule_count)
+{
+    static constexpr char kPrefix[] = "rvSize is ";
+    char line[sizeof kPrefix + 24];
+    std::memcpy(line, kPrefix, sizeof kPrefix - 1);
+    char* const digits = line + (sizeof kPrefix - 1);
+    char* const end = std::to_chars(digits, line + sizeof line - 1, rule_count).ptr;
+    *end = '\n';
+    std::cout.write(line, end + 1 - line);
+    std::cout.flush();
+}
+
 }  // namespace datadevice
 
 template <typename Data_t, typename Base, int RecordKind>
@@ -56,23 +73,22 @@ public:
         {
             std::lock_guard<std::mutex> lock(snapshot_mutex);
             std::memcpy(&record, data, sizeof(Data_t));
+            this->data_ready = true;
         }
-        this->data_ready = true;
         RoundDone();
         return 1;
     }
 
     void RoundDone() override
     {
-        if (!this->data_ready)
-            this->data_ready = true;
-
         const boost::posix_time::ptime now = boost::posix_time::second_clock::local_time();
         const ttime stamp = get_ttime(now);
         {
-            // Held only for the writes a concurrent snapshot request reads;
-            // never across a call into the host.
+            // Held only for the writes a concurrent snapshot request or value
+            // query reads; never across a call into the host.
             std::lock_guard<std::mutex> lock(snapshot_mutex);
+            if (!this->data_ready)
+                this->data_ready = true;
             this->data_time = now;
             record.time_stamp = stamp;
             ++rounds_completed;
@@ -93,7 +109,7 @@ public:
             this->SMDVDevice::CheckThreshold(signal, std::string(), found->second, 1);
         }
 
-        std::cout << "rvSize is " << this->rule_values.size() << std::endl;
+        datadevice::write_round_line(this->rule_values.size());
 
         const bool batch = this->SMDVDevice::DoBatchCheckThreshold(this->rule_values);
         this->report_needed = batch || this->report_needed;
@@ -123,7 +139,9 @@ public:
     Data_t record;
     int b_mode;
     boost::posix_time::ptime snapshot_time;
-    std::mutex snapshot_mutex;
+    // Guards the record, data_ready, data_time, the round count and the
+    // snapshot; mutable so that const queries can read the round under it.
+    mutable std::mutex snapshot_mutex;
     Json::Value snapshot;
 
     // Rounds completed, and the count the snapshot was last built for; both

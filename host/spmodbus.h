@@ -24,10 +24,13 @@ public:
     // Called by the host once the data of a reply is in reply_words.
     virtual int process_payload(tab_type kind, unsigned int length) = 0;
 
-    // Default error hook: one diagnostic line, no state touched.
+    // Default error hook: one diagnostic line, no state touched. The line
+    // goes out as one write, so it never interleaves with another thread's.
     virtual int on_error()
     {
-        std::cout << "SPModbus get error" << std::endl;
+        static constexpr char kLine[] = "SPModbus get error\n";
+        std::cout.write(kLine, sizeof kLine - 1);
+        std::cout.flush();
         return 0;
     }
 

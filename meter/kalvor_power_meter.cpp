@@ -73,11 +73,20 @@ int KalvorPowerMeter::process_payload(tab_type, unsigned int)
 
 float KalvorPowerMeter::Get_Value(unsigned int, const std::string&) const
 {
-    if (!data_ready)
+    // Copied under the lock the round writes them under: a 64-bit time read
+    // on a 32-bit core can otherwise see half of one round's time.
+    bool ready;
+    boost::posix_time::ptime round_time;
+    {
+        std::lock_guard<std::mutex> lock(snapshot_mutex);
+        ready = data_ready;
+        round_time = data_time;
+    }
+    if (!ready)
         throw std::out_of_range("数据未就绪");
-    if (data_time.is_special())
+    if (round_time.is_special())
         throw std::out_of_range("数据已超时");
-    const auto age = boost::posix_time::second_clock::local_time() - data_time;
+    const auto age = boost::posix_time::second_clock::local_time() - round_time;
     const std::int64_t age_seconds = age.ticks() / age.ticks_per_second();
     if (age_seconds > kStaleAfterSeconds)
         throw std::out_of_range("数据已超时");

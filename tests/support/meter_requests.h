@@ -28,12 +28,13 @@ inline RegisterBlock block_of(std::uint16_t every_word)
     return block;
 }
 
-// One poll answered by the meter with `block`: the round completes.
+// One poll answered by the meter with `block`: the round completes. The host
+// hands process_payload the transaction kind the poll set.
 inline void complete_round(SPModbus& device, const RegisterBlock& block)
 {
     device.RefreshStatus();
     devhost::place_read_reply(device, block.data(), block.size());
-    device.process_payload(3, 120);
+    device.process_payload(device.tab, 120);
 }
 
 struct IoResult {
