@@ -121,6 +121,12 @@ void Simulator::start()
     thread_ = std::thread([this] { serve(); });
 }
 
+void Simulator::join()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
 void Simulator::stop()
 {
     stopping_ = true;

@@ -76,6 +76,10 @@ public:
     // serve() on a thread of its own; stop() or destruction joins it.
     void start();
 
+    // After stop(): waits until the serving thread has ended, so that
+    // nothing changes the registers any more.
+    void join();
+
     // These are safe from any thread, also while serve() runs. The ones
     // taking a slave throw std::invalid_argument for one not served.
     void stop();

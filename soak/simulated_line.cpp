@@ -72,11 +72,14 @@ void SimulatedLine::reopen_with_random_faults()
         for (unsigned extra = random_() % 3; extra > 0; --extra)
             faults.push_back({kFaultKinds[random_() % std::size(kFaultKinds)], random_every()});
     }
+    // A request being served when the stop comes may still change the
+    // registers and be answered, so they are taken once serving has ended.
     simulator_->stop();
+    simulator_->join();
     std::map<int, metersim::RegisterValues> tables;
     for (const auto& slave : meters_)
         tables[slave.first] = simulator_->registers(slave.first);
-    simulator_.reset();  // joins the serving thread and closes the terminal
+    simulator_.reset();  // closes the terminal
     open_simulator(std::move(tables), std::move(faults));
     std::lock_guard<std::mutex> log_lock(log_mutex_);
     ++faults_.reopened;

@@ -192,6 +192,7 @@ struct LineOutcome {
 
 struct MeterOutcome {
     std::string name;
+    std::string line;
     int slave = 0;
     bool dead = false;
     std::uint32_t data_id = 0;
@@ -378,6 +379,7 @@ Outcome run_soak(const SoakOptions& options, const std::string& folder,
     for (soak::MeterUnderTest* meter : rig.meters()) {
         MeterOutcome each;
         each.name = meter->name();
+        each.line = meter->line;
         each.slave = meter->slave;
         each.dead = meter->dead;
         each.data_id = meter->data_id;
@@ -455,7 +457,7 @@ void print_summary(std::FILE* out, const SoakOptions& options, const Outcome& ou
     for (const LineOutcome& line : outcome.lines) {
         std::string meters;
         for (const MeterOutcome& meter : outcome.meters)
-            if (meter.name.substr(meter.name.rfind(' ') + 1) == line.name)
+            if (meter.line == line.name)
                 meters += (meters.empty() ? "" : ", ") + std::to_string(meter.slave) +
                           (meter.dead ? " (dead)" : "");
         const auto& f = line.faults;
