@@ -127,9 +127,10 @@ fuzz: fuzz-build
 fuzz-test: fuzz-build
 	@fuzz/run-fuzzers.sh $(FUZZ_BUILD_DIR) --runs $(FUZZ_TEST_RUNS)
 
-# The fault soak (soak/): the bench host's session code and the real module
-# against metersim's simulator with random faults, the terminal closed and
-# reopened, concurrent snapshot requests and writes; built in $(BUILD_DIR).
+# The fault soak (soak/): the bench host's session and line code and the real
+# module against two simulated lines of meters (one dead), each line on its
+# own thread, with random faults, the terminals closed and reopened, writes,
+# and snapshot and value requests from other threads; built in $(BUILD_DIR).
 # `make soak` runs SOAK_SECONDS, `make test` SOAK_TEST_SECONDS.
 .PHONY: soak soak-test
 SOAK_SECONDS      ?= 600

@@ -1,9 +1,11 @@
 // Runs a command and reports the CPU time it used (user + system, from the
-// kernel's accounting of the finished child) and the wall time it took.
+// kernel's accounting of the finished child), the wall time it took and its
+// peak resident memory.
 //
 //   measure_cpu REPORT_FILE COMMAND [ARGS...]
 //
-// REPORT_FILE gets one line: "cpu_seconds wall_seconds exit_status". The
+// REPORT_FILE gets one line: "cpu_seconds wall_seconds exit_status
+// peak_rss_kib". The
 // command's own output passes through untouched.
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -52,7 +54,7 @@ int main(int argc, char** argv)
 
     std::ofstream report(argv[1]);
     report << seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime) << ' ' << wall.count()
-           << ' ' << exit_status << '\n';
+           << ' ' << exit_status << ' ' << usage.ru_maxrss << '\n';
     if (!report) {
         std::cerr << "measure_cpu: cannot write " << argv[1] << '\n';
         return 2;

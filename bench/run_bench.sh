@@ -7,12 +7,17 @@
 #   3. polls per second on an emulated 9600 baud line against the line's
 #      limit, and CPU time per poll of meterhost and of a plain libmodbus
 #      master,
-#   4. the module's stripped size and the device object's size for x86_64
+#   4. a bus of meters: meterhost polling 1, 8, 32 and 247 meters on one
+#      emulated line at 9600 and 115200 baud (polls per second of the whole
+#      line against its limit, CPU time per poll, memory per added meter),
+#      and eight meters at 9600 baud with one of them dead,
+#   5. the module's stripped size and the device object's size for x86_64
 #      and for the gateway (mipsel),
 # and writes everything to bench/REPORT.md, which it also prints.
 #
 # Environment: BENCH_BUILD_DIR (build-bench), TARGET_BUILD_DIR (build-mipsel),
-# JOBS (2), BENCH_REPETITIONS (9), LINE_RUNS (3), LINE_ROUNDS (150).
+# JOBS (2), BENCH_REPETITIONS (9), LINE_RUNS (3), LINE_ROUNDS (150),
+# BUS_COUNTS ("1 8 32 247"), BUS_BAUDS ("9600 115200"), DEAD_ROUNDS (40).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -141,8 +146,8 @@ line_limit="$(awk -v b="$baud" -v bits="$bits_per_char" -v q="$request_bytes" -v
     'BEGIN { printf "%.3f", b / bits / (q + 3.5 + r + 3.5) }')"
 poll_ms="$(awk -v l="$line_limit" 'BEGIN { printf "%.2f", 1000 / l }')"
 
-start_simulator() {
-    "$build/metersim" --line-time --baud "$baud" > "$work/metersim.out" 2> "$work/metersim.err" &
+start_simulator() {  # [metersim options]
+    "$build/metersim" --line-time "$@" > "$work/metersim.out" 2> "$work/metersim.err" &
     simulator_pid=$!
     port=""
     for _ in $(seq 100); do
@@ -166,7 +171,7 @@ stop_simulator() {
 # run_master <name> <rounds> <report file>: one master's run against a fresh simulator.
 meterhost_interval=0
 run_master() {
-    start_simulator || return 1
+    start_simulator --baud "$baud" || return 1
     case "$1" in
         meterhost)
             "$bin/measure_cpu" "$3" "$build/meterhost" --module "$build/kalvorpowermeter.so" \
@@ -177,7 +182,7 @@ run_master() {
                 > "$work/plain.out" 2> "$work/plain.err" || true ;;
     esac
     stop_simulator
-    read -r _ _ status < "$3"
+    read -r _ _ status _ < "$3"
     if [[ "$status" != 0 ]]; then
         say "$1 failed (status $status)"
         cat "$work/$1.err" >&2 2>/dev/null || true
@@ -197,8 +202,8 @@ if [[ "$have_bench_host" == yes && "$line_runs" -gt 0 ]]; then
                 run_master "$master" "${rounds_file%%:*}" "$work/$master.${rounds_file#*:}" ||
                     run_master "$master" "${rounds_file%%:*}" "$work/$master.${rounds_file#*:}"
             done
-            read -r cpu_short wall_short _ < "$work/$master.short"
-            read -r cpu_long wall_long _ < "$work/$master.long"
+            read -r cpu_short wall_short _ _ < "$work/$master.short"
+            read -r cpu_long wall_long _ _ < "$work/$master.long"
             # Per poll, start-up excluded: the difference of a long and a short run.
             awk -v m="$master" -v n=$((line_rounds - line_rounds_short)) \
                 -v cs="$cpu_short" -v cl="$cpu_long" -v ws="$wall_short" -v wl="$wall_long" \
@@ -215,7 +220,79 @@ line_median() {
         awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.4f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# ---------------------------------------------------------------- 4. footprint
+# ---------------------------------------------------------------- 4. a bus of meters
+# The time of one poll at a speed, 8N1: the request and the reply and the
+# silence after each (3.5 characters, or 1.75 ms above 19200 baud).
+poll_seconds_at() {
+    awk -v b="$1" -v bits="$bits_per_char" -v q="$request_bytes" -v r="$reply_bytes" 'BEGIN {
+        silence = b > 19200 ? 0.00175 : 3.5 * bits / b
+        printf "%.9f", (q + r) * bits / b + 2 * silence }'
+}
+slaves_up_to() { if [[ "$1" == 1 ]]; then echo 1; else echo "1-$1"; fi; }
+
+# run_bus <report> <rounds> <baud> <meters> [metersim options]: meterhost polls
+# meters 1 to N on one simulated line, one-second timeout, until each has
+# completed its rounds (or is offline); checks that every live meter printed
+# every round.
+run_bus() {
+    local report="$1" rounds="$2" bus_baud="$3" count="$4"
+    shift 4
+    local slaves live="$count"
+    slaves="$(slaves_up_to "$count")"
+    [[ "${1:-}" == --dead ]] && live=$((count - 1))
+    start_simulator --baud "$bus_baud" --slave "$slaves" "$@" || return 1
+    "$bin/measure_cpu" "$report" "$build/meterhost" --module "$build/kalvorpowermeter.so" \
+        --port "$port" --baud "$bus_baud" --slave "$slaves" --timeout-ms 1000 \
+        --interval 0 --rounds "$rounds" --json > "$work/bus.out" 2> "$work/bus.err" || true
+    stop_simulator
+    local status lines
+    read -r _ _ status _ < "$report"
+    lines="$(wc -l < "$work/bus.out")"
+    # With a dead meter, meterhost says so in its status: a meter ended offline.
+    if [[ "$status" != 0 && ! ( "$status" == 1 && "$live" != "$count" ) ]] ||
+       [[ "$lines" != $((live * rounds)) ]]; then
+        say "meterhost on $count meters at $bus_baud baud: status $status, $lines rounds printed of $((live * rounds))"
+        tail -5 "$work/bus.err" >&2
+        return 1
+    fi
+}
+
+bus_counts=(${BUS_COUNTS:-1 8 32 247})
+bus_bauds=(${BUS_BAUDS:-9600 115200})
+dead_rounds="${DEAD_ROUNDS:-40}"
+bus_measured=no
+if [[ "$have_bench_host" == yes ]]; then
+    : > "$work/bus.txt"
+    for bus_baud in "${bus_bauds[@]}"; do
+        for count in "${bus_counts[@]}"; do
+            # About ten polls to start with, then about a hundred more: the
+            # difference of the two runs leaves start-up out.
+            short=$(( (10 + count - 1) / count ))
+            long=$(( short + (100 + count - 1) / count ))
+            say "bus: $count meters at $bus_baud baud, $short and $long rounds"
+            for run in short:$short long:$long; do
+                run_bus "$work/bus.${run%%:*}" "${run#*:}" "$bus_baud" "$count" ||
+                    run_bus "$work/bus.${run%%:*}" "${run#*:}" "$bus_baud" "$count"
+            done
+            read -r cpu_short wall_short _ _ < "$work/bus.short"
+            read -r cpu_long wall_long _ rss_long < "$work/bus.long"
+            awk -v b="$bus_baud" -v n="$count" -v p=$((count * (long - short))) \
+                -v cs="$cpu_short" -v cl="$cpu_long" -v ws="$wall_short" -v wl="$wall_long" \
+                -v rss="$rss_long" -v t="$(poll_seconds_at "$bus_baud")" \
+                'BEGIN { printf "%s %s %.3f %.3f %.1f %s\n", b, n, 1 / t, p / (wl - ws), (cl - cs) / p * 1e6, rss }' \
+                >> "$work/bus.txt"
+        done
+    done
+    say "bus: 8 meters at 9600 baud, all alive and one dead, $dead_rounds rounds"
+    run_bus "$work/alive.run" "$dead_rounds" 9600 8 || run_bus "$work/alive.run" "$dead_rounds" 9600 8
+    run_bus "$work/dead.run" "$dead_rounds" 9600 8 --dead 4 ||
+        run_bus "$work/dead.run" "$dead_rounds" 9600 8 --dead 4
+    read -r _ wall_alive _ _ < "$work/alive.run"
+    read -r _ wall_dead _ _ < "$work/dead.run"
+    bus_measured=yes
+fi
+
+# ---------------------------------------------------------------- 5. footprint
 say "footprint"
 symbol_size() {  # <nm> <object>: size of the device-size symbol, in bytes
     local hex
@@ -410,6 +487,77 @@ EOF
     fi
 elif [[ "$have_bench_host" == yes ]]; then
     echo "Not measured in this run (LINE_RUNS=0)."
+else
+    echo "Not measured: the build has no meterhost or metersim target."
+fi
+cat <<EOF
+
+## A bus of meters
+
+meterhost (\`--interval 0 --json --timeout-ms 1000\`) polling meters 1 to N
+in turn on one simulated line (\`metersim --line-time --slave 1-N\`), each
+meter with its own live values. The line's limit counts the request (8
+bytes), the reply (125 bytes) and the silence after each (3.5 characters,
+1.75 ms above 19200 baud), 8N1. Polls per second and CPU time per poll are
+the difference of two runs (about ten polls, then about a hundred more), so
+start-up is left out; memory is meterhost's peak resident set in the longer
+run, and per added meter its growth over the run with one meter. One run
+each.
+
+EOF
+if [[ "$bus_measured" == yes ]]; then
+    echo "| baud | meters | line limit (polls/s) | whole line (polls/s) | of the limit | CPU per poll (µs) | of one meter's | peak RSS (KiB) | per added meter (KiB) |"
+    echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+    awk '
+        { baud[NR] = $1; n[NR] = $2; limit[NR] = $3; rate[NR] = $4; cpu[NR] = $5; rss[NR] = $6
+          if ($2 == 1) { one_cpu[$1] = $5; one_rss[$1] = $6 } }
+        END {
+            for (i = 1; i <= NR; i++) {
+                b = baud[i]
+                added = n[i] > 1 && (b in one_rss) ? sprintf("%.1f", (rss[i] - one_rss[b]) / (n[i] - 1)) : "–"
+                ratio = (b in one_cpu) ? sprintf("%.0f %%", 100 * cpu[i] / one_cpu[b]) : "–"
+                printf "| %s | %s | %.2f | %.2f | %.1f %% | %.0f | %s | %s | %s |\n",
+                    b, n[i], limit[i], rate[i], 100 * rate[i] / limit[i], cpu[i], ratio, rss[i], added
+            }
+        }' "$work/bus.txt"
+    echo
+    # The verdicts, each over every row it applies to.
+    awk '
+        { baud[NR] = $1; n[NR] = $2; share[NR] = $4 / $3; cpu[NR] = $5; rss[NR] = $6
+          if ($2 == 1) { one_cpu[$1] = $5; one_rss[$1] = $6 } }
+        END {
+            rate_missed = cpu_missed = rss_missed = ""
+            for (i = 1; i <= NR; i++) {
+                b = baud[i]; what = n[i] " meters at " b " baud"
+                if (share[i] < 0.95) rate_missed = rate_missed sprintf("; %s: %.1f %%", what, 100 * share[i])
+                if ((b in one_cpu) && cpu[i] > 1.2 * one_cpu[b])
+                    cpu_missed = cpu_missed sprintf("; %s: %.0f %%", what, 100 * cpu[i] / one_cpu[b])
+                if (n[i] > 1 && (b in one_rss) && (rss[i] - one_rss[b]) / (n[i] - 1) > 16)
+                    rss_missed = rss_missed sprintf("; %s: %.1f KiB", what, (rss[i] - one_rss[b]) / (n[i] - 1))
+            }
+            print "| target | verdict |"
+            print "|---|---|"
+            print "| whole line at least 95 % of its limit at every count | " (rate_missed == "" ? "met" : "missed" rate_missed) " |"
+            print "| CPU per poll within 20 % of one meter’s | " (cpu_missed == "" ? "met" : "missed" cpu_missed) " |"
+            print "| at most 16 KiB of resident memory per added meter | " (rss_missed == "" ? "met" : "missed" rss_missed) " |"
+        }' "$work/bus.txt"
+    echo
+    cat <<EOF
+A dead meter: eight meters at 9600 baud with a one-second timeout, $dead_rounds
+rounds each, start-up and the dead meter going offline included. With meter 4
+dead, meterhost takes it offline after three timeouts and tries it again after
+2 s, the wait doubling up to 60 s.
+
+| line | run (s) | each live meter (polls/s) |
+|---|---:|---:|
+| all eight alive | $(awk -v w="$wall_alive" 'BEGIN { printf "%.1f", w }') | $(awk -v w="$wall_alive" -v r="$dead_rounds" 'BEGIN { printf "%.3f", r / w }') |
+| meter 4 dead | $(awk -v w="$wall_dead" 'BEGIN { printf "%.1f", w }') | $(awk -v w="$wall_dead" -v r="$dead_rounds" 'BEGIN { printf "%.3f", r / w }') |
+
+Target: each live meter at least 90 % of its rate with all eight alive:
+$(awk -v a="$wall_alive" -v d="$wall_dead" 'BEGIN { r = a / d; if (r >= 0.9) printf "met (%.1f %%)", 100 * r; else printf "missed (%.1f %%)", 100 * r }').
+EOF
+elif [[ "$have_bench_host" == yes ]]; then
+    echo "Not measured in this run."
 else
     echo "Not measured: the build has no meterhost or metersim target."
 fi

@@ -65,7 +65,11 @@ Simulator::Simulator(SimulatorOptions options)
     : options_(std::move(options)), faults_(options_.faults)
 {
     for (const auto& [slave, dead] : checked_addresses(options_)) {
-        Meter meter{options_.table ? RegisterBank(*options_.table) : RegisterBank(slave), dead, 0};
+        const auto own = options_.tables.find(slave);
+        Meter meter{own != options_.tables.end() ? RegisterBank(own->second)
+                    : options_.table             ? RegisterBank(*options_.table)
+                                                 : RegisterBank(slave),
+                    dead, 0};
         meters_.emplace(slave, std::move(meter));
     }
 }
@@ -116,6 +120,12 @@ void Simulator::open()
 void Simulator::start()
 {
     thread_ = std::thread([this] { serve(); });
+}
+
+void Simulator::join()
+{
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void Simulator::stop()

@@ -40,6 +40,7 @@ struct SimulatorOptions {
     // previous frame with less than inter_frame_silence() between them.
     bool line_time = false;
     std::optional<RegisterValues> table;    // fixed registers of every slave; live when empty
+    std::map<int, RegisterValues> tables;   // fixed registers of some slaves, over `table`
     std::vector<FaultPlan> faults;          // counted over the requests of all slaves
     std::chrono::milliseconds fault_delay = kDefaultFaultDelay;
     std::function<void(const std::string&)> log;  // one line per request, when set
@@ -74,6 +75,10 @@ public:
     void serve();
     // serve() on a thread of its own; stop() or destruction joins it.
     void start();
+
+    // After stop(): waits until the serving thread has ended, so that
+    // nothing changes the registers any more.
+    void join();
 
     // These are safe from any thread, also while serve() runs. The ones
     // taking a slave throw std::invalid_argument for one not served.

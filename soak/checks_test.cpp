@@ -5,14 +5,18 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iostream>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include <json/writer.h>
 
-#include "host/spmodbus.h"
+#include "diagnostic_lines.h"
 #include "meter/quantity_table.h"
+#include "meter_under_test.h"
 #include "request_log.h"
+#include "snapshot_readers.h"
 #include "snapshot_check.h"
 #include "soak_host.h"
 
@@ -32,6 +36,7 @@ RegisterValues block_of(std::uint16_t first)
 
 struct LogCase {
     const char* line;
+    int slave;
     soak::RequestKind kind;
     const char* what;
     bool faulted;
@@ -45,6 +50,7 @@ TEST_P(RequestLogLine, TakesApartWhatAndFaults)
 {
     const LogCase& c = GetParam();
     const soak::RequestLine parsed = soak::parse_request_line(c.line);
+    EXPECT_EQ(parsed.slave, c.slave);
     EXPECT_EQ(parsed.kind, c.kind);
     EXPECT_EQ(parsed.what, c.what);
     EXPECT_EQ(parsed.faulted(), c.faulted);
@@ -56,26 +62,26 @@ using soak::RequestKind;
 INSTANTIATE_TEST_SUITE_P(
     Lines, RequestLogLine,
     testing::Values(
-        LogCase{"slave 1: read 10+60", RequestKind::Read, "read 10+60", false, true, false},
-        LogCase{"slave 1: read 10+60 [delayed]", RequestKind::Read, "read 10+60", true, true,
+        LogCase{"slave 1: read 10+60", 1, RequestKind::Read, "read 10+60", false, true, false},
+        LogCase{"slave 1: read 10+60 [delayed]", 1, RequestKind::Read, "read 10+60", true, true,
                 false},
-        LogCase{"slave 1: read 10+60 [bad CRC]", RequestKind::Read, "read 10+60", true, false,
+        LogCase{"slave 1: read 10+60 [bad CRC]", 1, RequestKind::Read, "read 10+60", true, false,
                 false},
-        LogCase{"slave 1: read 10+60 [no reply]", RequestKind::Read, "read 10+60", true, false,
+        LogCase{"slave 1: read 10+60 [no reply]", 1, RequestKind::Read, "read 10+60", true, false,
                 false},
-        LogCase{"slave 1: read 10+60 [exception] [bad CRC]", RequestKind::Read, "read 10+60",
+        LogCase{"slave 1: read 10+60 [exception] [bad CRC]", 1, RequestKind::Read, "read 10+60",
                 true, false, false},
-        LogCase{"slave 247: write 16 = 500 [wrong echo]", RequestKind::Write, "write 16 = 500",
+        LogCase{"slave 247: write 16 = 500 [wrong echo]", 247, RequestKind::Write, "write 16 = 500",
                 true, true, true},
-        LogCase{"slave 1: write 3 registers from 10 [delayed] [wrong echo]", RequestKind::Write,
+        LogCase{"slave 1: write 3 registers from 10 [delayed] [wrong echo]", 1, RequestKind::Write,
                 "write 3 registers from 10", true, true, true},
-        LogCase{"line /dev/pts/3 closed", RequestKind::LineEvent, "line /dev/pts/3 closed", false,
+        LogCase{"line /dev/pts/3 closed", 0, RequestKind::LineEvent, "line /dev/pts/3 closed", false,
                 true, false},
-        LogCase{"slave 1: function 4", RequestKind::Unknown, "function 4", false, true, false}));
+        LogCase{"slave 5: dead, no answer", 5, RequestKind::Ignored, "dead, no answer", false,
+                true, false},
+        LogCase{"slave 1: function 4", 1, RequestKind::Unknown, "function 4", false, true, false}));
 
 // ---- published records --------------------------------------------------------
-
-constexpr std::uint32_t kDataId = 77;
 
 std::vector<unsigned char> record_of(std::uint32_t data_id, const std::uint16_t* registers)
 {
@@ -85,59 +91,70 @@ std::vector<unsigned char> record_of(std::uint32_t data_id, const std::uint16_t*
     return record;
 }
 
+// Two meters that served blocks of their own ranges, and a dead one.
 class RecordCheckTest : public testing::Test {
 protected:
     RecordCheckTest()
     {
-        served.add(block_of(100));
-        served.add(block_of(500));
+        first.data_id = 77;
+        second.data_id = 78;
+        dead.data_id = 79;
+        first.served.add(first.first_block());
+        first.served.add(block_of(first.first_block()[0] + 100));
+        second.served.add(second.first_block());
     }
-    bool publish(const std::vector<unsigned char>& record, int kind = 5156)
+    std::string problem(const soak::MeterUnderTest& meter, const RegisterValues& block,
+                        std::uint32_t data_id, int kind = 5156, std::size_t length = 131)
     {
-        const unsigned long bad = counts.bad_records;
-        check.publish(device, kind, record.data(), static_cast<unsigned>(record.size()), false);
-        return counts.bad_records == bad;
+        std::vector<unsigned char> record = record_of(data_id, block.data());
+        record.resize(length);
+        return soak::record_problem(meter, kind, record.data(),
+                                    static_cast<unsigned>(record.size()));
     }
 
-    // The check never looks at the device; any will do.
-    struct AnyDevice : SPModbus {
-        using SPModbus::LoadFromCache;
-        int LoadFromCache(const unsigned char*, int) override { return 0; }
-        void RoundDone() override {}
-        int process_payload(tab_type, unsigned int) override { return 1; }
-    } device;
-
-    soak::ServedStates served{8};
-    soak::HostCounts counts;
-    std::vector<std::string> problems;
-    soak::RecordCheck check{served, kDataId, counts, problems};
+    soak::MeterUnderTest first{"A", 1, 0, false, 8};
+    soak::MeterUnderTest second{"A", 2, 1, false, 8};
+    soak::MeterUnderTest dead{"B", 5, 2, true, 8};
 };
 
-TEST_F(RecordCheckTest, TakesEveryServedBlock)
+TEST_F(RecordCheckTest, TakesEveryBlockTheMeterServed)
 {
-    EXPECT_TRUE(publish(record_of(kDataId, block_of(100).data())));
-    EXPECT_TRUE(publish(record_of(kDataId, block_of(500).data())));
-    EXPECT_EQ(counts.records_checked, 2u);
-    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(problem(first, first.first_block(), 77), "");
+    EXPECT_EQ(problem(first, block_of(first.first_block()[0] + 100), 77), "");
+    EXPECT_EQ(problem(second, second.first_block(), 78), "");
 }
 
 TEST_F(RecordCheckTest, FlagsATornRecord)
 {
-    RegisterValues torn = block_of(500);
-    std::copy_n(block_of(100).begin(), 30, torn.begin());  // first half from the older block
-    EXPECT_FALSE(publish(record_of(kDataId, torn.data())));
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_NE(problems[0].find("never served"), std::string::npos) << problems[0];
+    RegisterValues torn = block_of(first.first_block()[0] + 100);
+    std::copy_n(first.first_block().begin(), 30, torn.begin());  // first half from the older block
+    EXPECT_NE(problem(first, torn, 77).find("never served"), std::string::npos);
 }
 
-TEST_F(RecordCheckTest, FlagsAWrongDataIdKindOrLength)
+TEST_F(RecordCheckTest, FlagsAnotherMetersRecord)
 {
-    EXPECT_FALSE(publish(record_of(kDataId + 1, block_of(100).data())));
-    EXPECT_FALSE(publish(record_of(kDataId, block_of(100).data()), 5157));
-    std::vector<unsigned char> short_record = record_of(kDataId, block_of(100).data());
-    short_record.pop_back();
-    EXPECT_FALSE(publish(short_record));
-    EXPECT_EQ(counts.bad_records, 3u);
+    EXPECT_NE(problem(first, second.first_block(), 77), "");  // its registers
+    EXPECT_NE(problem(first, first.first_block(), 78), "");   // its data id
+}
+
+TEST_F(RecordCheckTest, FlagsAWrongKindOrLengthAndAnyRecordOfTheDeadMeter)
+{
+    EXPECT_NE(problem(first, first.first_block(), 77, 5157), "");
+    EXPECT_NE(problem(first, first.first_block(), 77, 5156, 130), "");
+    EXPECT_NE(problem(dead, dead.first_block(), 79), "");
+}
+
+TEST(MeterRanges, WrittenValuesStayInTheMetersOwnRange)
+{
+    for (std::size_t range = 0; range < 5; ++range) {
+        soak::MeterUnderTest meter("A", 1, range, false, 1);
+        const std::uint16_t base = meter.first_block()[0];
+        for (int i = 0; i < soak::kRangeSize + 5; ++i) {
+            const std::uint16_t value = meter.next_value();
+            ASSERT_GE(value, base + metersim::kRegisterCount) << range;
+            ASSERT_LT(value, base + soak::kRangeSize) << range;
+        }
+    }
 }
 
 TEST(ServedStatesWindow, ForgetsTheOldestBeyondItsSize)
@@ -247,5 +264,58 @@ INSTANTIATE_TEST_SUITE_P(
                     WriteCase{"UnansweredIsNoClaim", -1, true, kClean, false},
                     WriteCase{"OutcomeOutOfRange", 2, true, kClean, true}),
     [](const testing::TestParamInfo<WriteCase>& param_info) { return param_info.param.name; });
+
+// ---- value queries -----------------------------------------------------------------
+
+TEST(ValueCheck, DataOnlyAfterARoundAndNeverForTheDeadMeter)
+{
+    const soak::MeterUnderTest live("A", 1, 0, false, 1);
+    const soak::MeterUnderTest dead("B", 5, 1, true, 1);
+    EXPECT_EQ(soak::value_problem(live, false, "数据未就绪"), "");
+    EXPECT_EQ(soak::value_problem(live, true, "不支持变量"), "");
+    EXPECT_EQ(soak::value_problem(live, true, "数据已超时"), "");
+    EXPECT_EQ(soak::value_problem(dead, true, "数据未就绪"), "");
+    EXPECT_NE(soak::value_problem(live, true, "数据未就绪"), "");
+    EXPECT_NE(soak::value_problem(live, false, nullptr), "");
+    EXPECT_NE(soak::value_problem(dead, false, "不支持变量"), "");
+    EXPECT_NE(soak::value_problem(live, true, "bad"), "");
+}
+
+// ---- diagnostic lines ----------------------------------------------------------------
+
+TEST(DiagnosticLineKinds, OnlyWholeKnownLinesPass)
+{
+    using soak::DiagnosticLine;
+    const std::pair<const char*, DiagnosticLine> cases[] = {
+        {"rvSize is 0", DiagnosticLine::Round},
+        {"rvSize is 17", DiagnosticLine::Round},
+        {"SPModbus get error", DiagnosticLine::Error},
+        {"rvSize is rvSize is 00", DiagnosticLine::Other},  // two rounds run together
+        {"rvSize is 0SPModbus get error", DiagnosticLine::Other},
+        {"rvSize is ", DiagnosticLine::Other},
+        {"rvSize is 01", DiagnosticLine::Other},
+        {"SPModbus get errorSPModbus get error", DiagnosticLine::Other},
+        {"", DiagnosticLine::Other},
+    };
+    for (const auto& [line, kind] : cases)
+        EXPECT_EQ(soak::classify_diagnostic_line(line), kind) << line;
+}
+
+// What the module writes to file descriptor 1 reaches the counts, and an
+// unfinished last line is not lost.
+TEST(DiagnosticLinesCatch, CountsWhatReachesStandardOutput)
+{
+    soak::DiagnosticCounts counts;
+    {
+        soak::DiagnosticLines lines;
+        std::cout << "rvSize is 3\nSPModbus get error\nrvSize is " << std::flush;
+        counts = lines.finish();
+    }
+    EXPECT_EQ(counts.round_lines, 1u);
+    EXPECT_EQ(counts.error_lines, 1u);
+    EXPECT_EQ(counts.other_lines, 1u);
+    ASSERT_EQ(counts.samples.size(), 1u);
+    EXPECT_EQ(counts.samples[0], "rvSize is ");
+}
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "request_log.h"
 
+#include <cstdlib>
+
 namespace soak {
 
 namespace {
@@ -28,8 +30,10 @@ RequestLine parse_request_line(const std::string& line)
     parsed.what = line;
     // A request's line starts with the slave it was for.
     const auto slave_end = line.find(": ");
-    if (starts_with(line, "slave ") && slave_end != std::string::npos)
+    if (starts_with(line, "slave ") && slave_end != std::string::npos) {
+        parsed.slave = std::atoi(line.c_str() + 6);
         parsed.what.erase(0, slave_end + 2);
+    }
     for (const FaultMark& mark : kFaultMarks) {
         const auto at = parsed.what.find(mark.text);
         if (at == std::string::npos)
@@ -41,6 +45,8 @@ RequestLine parse_request_line(const std::string& line)
         parsed.kind = RequestKind::Read;
     else if (starts_with(parsed.what, "write "))
         parsed.kind = RequestKind::Write;
+    else if (parsed.what == "dead, no answer" || parsed.what == "not on this line, no answer")
+        parsed.kind = RequestKind::Ignored;
     else if (starts_with(parsed.what, "line ") || starts_with(parsed.what, "bad request") ||
              starts_with(parsed.what, "reply not sent"))
         parsed.kind = RequestKind::LineEvent;

@@ -1,17 +1,19 @@
-// One line of the simulator's request log, taken apart: what the request
-// was ("read 10+60", "write 16 = 500", "write 3 registers from 10", after
-// the "slave N: " naming the meter it was for) and the
-// marks the simulator appended for each fault it showed.
+// One line of the simulator's request log, taken apart: the meter it was
+// for ("slave N: "), what the request was ("read 10+60", "write 16 = 500",
+// "write 3 registers from 10") and the marks the simulator appended for each
+// fault it showed. A request to a dead meter or to an address not on the
+// line is logged too, and left unanswered.
 #pragma once
 
 #include <string>
 
 namespace soak {
 
-enum class RequestKind { Read, Write, LineEvent, Unknown };
+enum class RequestKind { Read, Write, Ignored, LineEvent, Unknown };
 
 struct RequestLine {
     RequestKind kind = RequestKind::Unknown;
+    int slave = 0;     // 0: the line names no meter
     std::string what;  // the line without its fault marks
     bool no_reply = false;
     bool delayed = false;

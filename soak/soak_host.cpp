@@ -21,70 +21,71 @@ constexpr std::int32_t kPending = -1;
 
 }  // namespace
 
-void note_problem(std::vector<std::string>& problems, const std::string& problem)
+std::string record_problem(const MeterUnderTest& meter, int kind, const unsigned char* data,
+                           unsigned int length)
 {
-    if (problems.size() < kProblemsKept)
-        problems.push_back(problem);
-}
-
-RecordCheck::RecordCheck(const ServedStates& served, std::uint32_t data_id, HostCounts& counts,
-                         std::vector<std::string>& problems)
-    : served_(served), data_id_(data_id), counts_(counts), problems_(problems)
-{
-}
-
-bool RecordCheck::publish(SMDVDevice&, int kind, const unsigned char* data, unsigned int length,
-                          bool)
-{
-    ++counts_.rounds;
-    ++counts_.records_checked;
-    if (kind != kRecordKind || length != kRecordSize) {
-        ++counts_.bad_records;
-        note_problem(problems_, "record published as kind " + std::to_string(kind) + ", " +
-                                    std::to_string(length) + " bytes");
-        return true;
-    }
+    if (meter.dead)
+        return "the dead meter published a record";
+    if (kind != kRecordKind || length != kRecordSize)
+        return "record published as kind " + std::to_string(kind) + ", " +
+               std::to_string(length) + " bytes";
     std::uint32_t data_id;
     std::memcpy(&data_id, data, sizeof data_id);
+    if (data_id != meter.data_id)
+        return "record with data id " + std::to_string(data_id) + " instead of " +
+               std::to_string(meter.data_id);
     std::uint16_t words[metersim::kRegisterCount];
     std::memcpy(words, data + kRegistersOffset, sizeof words);
-    if (data_id != data_id_ || !served_.contains(words)) {
-        ++counts_.bad_records;
-        note_problem(problems_, data_id != data_id_
-                                    ? "record with data id " + std::to_string(data_id)
-                                    : "record whose registers the meter never served (first "
-                                      "word " + std::to_string(words[0]) + ")");
+    if (!meter.served.contains(words))
+        return "record whose registers the meter never served (first word " +
+               std::to_string(words[0]) + ")";
+    return "";
+}
+
+RecordCheck::RecordCheck(MeterUnderTest& meter, devhost::RecordSink& next)
+    : meter_(meter), next_(next)
+{
+}
+
+bool RecordCheck::publish(SMDVDevice& device, int kind, const unsigned char* data,
+                          unsigned int length, bool urgent)
+{
+    ++meter_.counts.rounds;
+    const std::string problem = record_problem(meter_, kind, data, length);
+    if (!problem.empty()) {
+        ++meter_.counts.bad_records;
+        note_problem(meter_.problems, meter_.name() + ": " + problem);
     }
-    return true;
+    const bool taken = next_.publish(device, kind, data, length, urgent);
+    ++meter_.published;
+    return taken;
 }
 
-bool RecordCheck::save_history(SMDVDevice&, const unsigned char*, unsigned int) { return true; }
+bool RecordCheck::save_history(SMDVDevice& device, const unsigned char* data,
+                               unsigned int length)
+{
+    return next_.save_history(device, data, length);
+}
 
-SoakHost::SoakHost(SMDSPDevice& device, devhost::RtuTransport& transport, SoakMeter& meter,
-                   std::uint32_t seed)
-    : device_(device), transport_(transport), meter_(meter), random_(seed)
+MeterWriter::MeterWriter(devhost::RtuTransport& transport, SimulatedLine& line,
+                         std::uint32_t seed)
+    : transport_(transport), line_(line), random_(seed)
 {
 }
 
-void SoakHost::poll()
-{
-    ++counts_.polls;
-    device_.RefreshStatus();
-    transport_.perform_pending();
-}
-
-std::int32_t SoakHost::query_outcome()
+std::int32_t MeterWriter::query_outcome(MeterUnderTest& meter)
 {
     std::int32_t outcome = 0;
     int count = 0;
-    device_.DeviceIoControl(kOutcomeQuery, nullptr, 0, &outcome, sizeof outcome, count);
+    meter.device->DeviceIoControl(kOutcomeQuery, nullptr, 0, &outcome, sizeof outcome, count);
     return count == sizeof outcome ? outcome : -2;
 }
 
-// One register with a value not written before (for a while: values wrap),
-// a run of registers, or the whole block, so that a record made from two
-// different blocks cannot pass for either.
-void SoakHost::write()
+// One register, a run of registers, or the whole block, with values not
+// written to this meter before (for a while: values cycle through the
+// meter's range), so that a record made from two different blocks cannot
+// pass for either.
+void MeterWriter::write(MeterUnderTest& meter)
 {
     const unsigned kind = random_() % 3;
     std::uint16_t address = metersim::kFirstRegister;
@@ -100,19 +101,19 @@ void SoakHost::write()
     }
     std::vector<std::uint16_t> request{address};
     for (std::size_t i = 0; i < count; ++i)
-        request.push_back(next_value_++);
+        request.push_back(meter.next_value());
     const std::vector<std::uint16_t> values(request.begin() + 1, request.end());
 
     const int code = count == 1 ? kWriteRegister : kWriteRegisters;
     int out_count = 0;
-    device_.DeviceIoControl(code, request.data(), static_cast<int>(request.size() * 2), nullptr,
-                            0, out_count);
+    meter.device->DeviceIoControl(code, request.data(), static_cast<int>(request.size() * 2),
+                                  nullptr, 0, out_count);
     transport_.perform_pending();
     const std::string what = count == 1 ? "write " + std::to_string(address) + " = " +
                                               std::to_string(values[0])
                                         : "write " + std::to_string(count) +
                                               " registers from " + std::to_string(address);
-    check_write(what, address, values);
+    check_write(meter, what, address, values);
 }
 
 std::string write_outcome_problem(std::int32_t outcome, bool applied, const WriteTaken& taken,
@@ -135,24 +136,25 @@ std::string write_outcome_problem(std::int32_t outcome, bool applied, const Writ
     }
 }
 
-void SoakHost::check_write(const std::string& what, std::uint16_t address,
-                           const std::vector<std::uint16_t>& values)
+void MeterWriter::check_write(MeterUnderTest& meter, const std::string& what,
+                              std::uint16_t address, const std::vector<std::uint16_t>& values)
 {
-    ++counts_.writes;
-    const std::int32_t outcome = query_outcome();
-    const WriteTaken taken = meter_.last_write();
-    const metersim::RegisterValues registers = meter_.registers();
+    HostCounts& counts = meter.counts;
+    ++counts.writes;
+    const std::int32_t outcome = query_outcome(meter);
+    const WriteTaken taken = line_.slave_log(meter.slave).last_write;
+    const metersim::RegisterValues registers = line_.registers(meter.slave);
     bool applied = true;
     for (std::size_t i = 0; i < values.size(); ++i)
         applied = applied && registers[address - metersim::kFirstRegister + i] == values[i];
 
-    counts_.confirmed += outcome == kConfirmed;
-    counts_.refused += outcome == kRefused;
-    counts_.unanswered += outcome == kPending;
+    counts.confirmed += outcome == kConfirmed;
+    counts.refused += outcome == kRefused;
+    counts.unanswered += outcome == kPending;
     const std::string problem = write_outcome_problem(outcome, applied, taken, what);
     if (!problem.empty()) {
-        ++counts_.bad_writes;
-        note_problem(problems_, what + ": " + problem);
+        ++counts.bad_writes;
+        note_problem(meter.problems, meter.name() + ": " + what + ": " + problem);
     }
 }
 

@@ -1,20 +1,17 @@
-// The host side of the soak: one meter device loaded and configured by the
-// bench host's own session code, polled and written on one thread as the
-// gateway's host does. Every record the device publishes is checked against
-// the blocks the meter served, and every write's reported outcome against
-// what the meter actually did with it.
+// The host side of the soak beyond meterhost's own line threads: every
+// record a meter's device publishes is checked against what that meter
+// served before it goes on to meterhost's recorder, and writes, made on the
+// line's thread between polls, are checked against what the meter actually
+// did with them.
 #pragma once
 
 #include <cstdint>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "backends.h"
-#include "served_states.h"
-#include "soak_meter.h"
-
-class SMDSPDevice;
+#include "meter_under_test.h"
+#include "simulated_line.h"
 
 namespace devhost {
 class RtuTransport;
@@ -22,23 +19,17 @@ class RtuTransport;
 
 namespace soak {
 
-struct HostCounts {
-    unsigned long polls = 0;
-    unsigned long rounds = 0;          // records published
-    unsigned long records_checked = 0;
-    unsigned long bad_records = 0;
-    unsigned long writes = 0;
-    unsigned long confirmed = 0;
-    unsigned long refused = 0;
-    unsigned long unanswered = 0;
-    unsigned long bad_writes = 0;      // reported outcome contradicts the meter
-};
+// Why a published record is not one the meter may publish, or empty: the
+// dead meter publishes nothing; a record is the 131-byte kind 5156 carrying
+// the meter's own data id and a block of registers the meter served.
+std::string record_problem(const MeterUnderTest& meter, int kind, const unsigned char* data,
+                           unsigned int length);
 
-// Takes the records the device publishes and stores; checks each at once.
+// The record sink of one meter's device: checks each record at once, counts
+// it, and hands it on to the host's own sink.
 class RecordCheck final : public devhost::RecordSink {
 public:
-    RecordCheck(const ServedStates& served, std::uint32_t data_id, HostCounts& counts,
-                std::vector<std::string>& problems);
+    RecordCheck(MeterUnderTest& meter, devhost::RecordSink& next);
 
     bool publish(SMDVDevice& device, int kind, const unsigned char* data, unsigned int length,
                  bool urgent) override;
@@ -46,38 +37,27 @@ public:
                       unsigned int length) override;
 
 private:
-    const ServedStates& served_;
-    const std::uint32_t data_id_;
-    HostCounts& counts_;
-    std::vector<std::string>& problems_;
+    MeterUnderTest& meter_;
+    devhost::RecordSink& next_;
 };
 
-class SoakHost {
+// Writes to the meters of one line, on the line's thread.
+class MeterWriter {
 public:
-    SoakHost(SMDSPDevice& device, devhost::RtuTransport& transport, SoakMeter& meter,
-             std::uint32_t seed);
+    MeterWriter(devhost::RtuTransport& transport, SimulatedLine& line, std::uint32_t seed);
 
-    // One poll and the exchange it starts.
-    void poll();
-    // One write of random registers, its exchange and the outcome check.
-    void write();
-
-    const HostCounts& counts() const { return counts_; }
-    HostCounts& counts() { return counts_; }
-    std::vector<std::string>& problems() { return problems_; }
+    // One write of random registers of the meter, its exchange and the
+    // check of its outcome.
+    void write(MeterUnderTest& meter);
 
 private:
-    std::int32_t query_outcome();
-    void check_write(const std::string& what, std::uint16_t address,
+    std::int32_t query_outcome(MeterUnderTest& meter);
+    void check_write(MeterUnderTest& meter, const std::string& what, std::uint16_t address,
                      const std::vector<std::uint16_t>& values);
 
-    SMDSPDevice& device_;
     devhost::RtuTransport& transport_;
-    SoakMeter& meter_;
+    SimulatedLine& line_;
     std::mt19937 random_;
-    std::uint16_t next_value_ = 1;
-    HostCounts counts_;
-    std::vector<std::string> problems_;
 };
 
 // Why a write's reported outcome contradicts what the meter did with it, or
@@ -87,9 +67,5 @@ private:
 // refused one must be one the meter answered with a wrong echo.
 std::string write_outcome_problem(std::int32_t outcome, bool applied, const WriteTaken& taken,
                                   const std::string& what);
-
-// Keeps at most this many problem descriptions; the counts keep the rest.
-constexpr std::size_t kProblemsKept = 20;
-void note_problem(std::vector<std::string>& problems, const std::string& problem);
 
 }  // namespace soak

@@ -1,8 +1,10 @@
-// kpm_soak: the bench host's session code driving the real module against
-// metersim's simulator for a bounded time, with faults at random, the
-// pseudo-terminal closed and reopened under the host's feet, snapshot
-// requests from other threads and register writes. Prints a summary; exits 0
-// when every check held, 1 when one failed, 2 on a bad command line or set-up.
+// kpm_soak: meterhost's session and line code driving the real module over
+// two simulated lines of several meters for a bounded time, each line on its
+// own thread as meterhost runs them, one meter dead, with faults at random,
+// the pseudo-terminals closed and reopened under the host's feet, snapshot
+// and value requests from other threads and register writes between polls.
+// Prints a summary; exits 0 when every check held, 1 when one failed, 2 on a
+// bad command line or set-up.
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,23 +14,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-
 #include "bench_session.h"
 #include "command_line.h"
-#include "host_config.h"
+#include "diagnostic_lines.h"
 #include "host/smd_spdevice.h"
+#include "host_config.h"
+#include "host_output.h"
+#include "line_poller.h"
+#include "meter_board.h"
+#include "meter_under_test.h"
 #include "process_memory.h"
-#include "served_states.h"
+#include "simulated_line.h"
 #include "snapshot_readers.h"
 #include "soak_host.h"
-#include "soak_meter.h"
+#include "stop_signal.h"
 
 namespace {
 
@@ -40,12 +48,25 @@ struct SoakOptions {
     long rss_margin_kib = 2048;
 };
 
-constexpr std::uint32_t kDataId = 0x50AC;
+// The lines driven: their names, their meters and the dead ones.
+struct LinePlan {
+    const char* name;
+    std::vector<int> slaves;
+    std::vector<int> dead;
+};
+const LinePlan kLinePlans[] = {
+    {"A", {1, 2, 3}, {}},
+    {"B", {4, 5}, {5}},
+};
+
+constexpr std::uint32_t kFirstDataId = 0x50AC;
 constexpr int kTimeoutMs = 100;
 constexpr std::chrono::milliseconds kFaultDelay{160};  // past the host's timeout
 constexpr std::size_t kServedWindow = 1024;
-constexpr int kWriteEvery = 4;                     // polls per write
-constexpr std::chrono::milliseconds kPollPause{2};
+constexpr unsigned long kWriteEvery = 4;  // a meter's polls per write to it
+constexpr double kPollInterval = 0.002;   // seconds between a line's rounds
+constexpr double kRetryMin = 1.0;         // offline meters: first and longest retry wait
+constexpr double kRetryMax = 8.0;
 constexpr double kMinReopenSeconds = 1.0;
 constexpr double kMaxReopenSeconds = 3.0;
 
@@ -91,28 +112,10 @@ bool parse_options(int argc, char** argv, SoakOptions& options, std::string& err
     return true;
 }
 
-// The module writes a line to standard output every round; the soak's own
-// summary goes to a duplicate of the original standard output instead.
-class QuietStdout {
-public:
-    QuietStdout() : summary_(fdopen(dup(STDOUT_FILENO), "w"))
-    {
-        std::fflush(stdout);
-        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    ~QuietStdout() { std::fclose(summary_); }
-    std::FILE* summary() const { return summary_; }
-
-private:
-    std::FILE* summary_;
-};
-
-// Closes and reopens the meter's terminal at random intervals until stopped.
+// Closes and reopens a line's terminal at random intervals until stopped.
 class Chaos {
 public:
-    Chaos(soak::SoakMeter& meter, std::uint32_t seed) : meter_(meter), random_(seed)
+    Chaos(soak::SimulatedLine& line, std::uint32_t seed) : line_(line), random_(seed)
     {
         thread_ = std::thread([this] { run(); });
     }
@@ -133,10 +136,10 @@ private:
         std::unique_lock<std::mutex> lock(mutex_);
         while (!wake_.wait_for(lock, std::chrono::duration<double>(pause(random_)),
                                [this] { return stopping_; }))
-            meter_.reopen_with_random_faults();
+            line_.reopen_with_random_faults();
     }
 
-    soak::SoakMeter& meter_;
+    soak::SimulatedLine& line_;
     std::mt19937 random_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -144,89 +147,261 @@ private:
     std::thread thread_;
 };
 
-metersim::RegisterValues first_block()
-{
-    metersim::RegisterValues block{};
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<std::uint16_t>(2200 + i);
-    return block;
-}
+// Messages of the host (meterhost's session, transports and line pollers),
+// from any line thread.
+class HostMessages {
+public:
+    void operator()(const std::string& message)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++count_;
+        if (message.find(" is offline: ") != std::string::npos)
+            ++offline_[message.substr(0, message.find(" is offline: "))];
+        if (message.find(" answers again: online") != std::string::npos)
+            ++back_;
+    }
+    unsigned long count() const { return count_; }
+    unsigned long offline(const std::string& meter) const
+    {
+        const auto found = offline_.find(meter);
+        return found == offline_.end() ? 0 : found->second;
+    }
+    unsigned long offline_total() const
+    {
+        unsigned long total = 0;
+        for (const auto& each : offline_)
+            total += each.second;
+        return total;
+    }
+    unsigned long back() const { return back_; }
+
+private:
+    std::mutex mutex_;
+    unsigned long count_ = 0;
+    std::map<std::string, unsigned long> offline_;  // by "meter N on PORT"
+    unsigned long back_ = 0;
+};
+
+struct LineOutcome {
+    std::string name;
+    std::string link;
+    soak::FaultCounts faults;
+    unsigned long host_errors = 0;
+    unsigned long unrecognised_log_lines = 0;
+};
+
+struct MeterOutcome {
+    std::string name;
+    std::string line;
+    int slave = 0;
+    bool dead = false;
+    std::uint32_t data_id = 0;
+    soak::HostCounts counts;
+    soak::SlaveLog log;
+    unsigned long offline_reports = 0;
+};
 
 struct Outcome {
-    soak::HostCounts host;
+    std::vector<LineOutcome> lines;
+    std::vector<MeterOutcome> meters;
+    soak::HostCounts host;  // over every meter
     soak::ReaderCounts readers;
-    soak::FaultCounts faults;
-    unsigned long intact_reads = 0;
-    unsigned long unrecognised_log_lines = 0;
+    soak::DiagnosticCounts diagnostics;
     unsigned long host_errors = 0;
     unsigned long host_messages = 0;
+    unsigned long offline_reports = 0;
+    unsigned long back_reports = 0;
     soak::ResidentMemory after_warm_up;
     soak::ResidentMemory at_end;
     std::vector<std::string> problems;
 };
 
-Outcome run_soak(const SoakOptions& options, const std::string& link)
+// Every meter of the soak, the simulated lines and meterhost's session over
+// them, each device's records going through its meter's checks.
+class SoakRig {
+public:
+    SoakRig(const SoakOptions& options, const std::string& folder, HostMessages& messages)
+    {
+        std::size_t range = 0;
+        for (const LinePlan& plan : kLinePlans) {
+            std::vector<soak::MeterUnderTest*> on_line;
+            for (int slave : plan.slaves) {
+                const bool dead =
+                    std::find(plan.dead.begin(), plan.dead.end(), slave) != plan.dead.end();
+                meters_.push_back(std::make_unique<soak::MeterUnderTest>(plan.name, slave, range++,
+                                                                         dead, kServedWindow));
+                on_line.push_back(meters_.back().get());
+            }
+            const std::string link = folder + "/line-" + plan.name;
+            lines_.push_back(std::make_unique<soak::SimulatedLine>(
+                link, on_line, options.seed + static_cast<std::uint32_t>(lines_.size()),
+                kFaultDelay));
+            host_options_.lines.push_back(
+                meterhost::LineOptions{link, {}, {}, plan.slaves, kTimeoutMs});
+        }
+        host_options_.module = options.module;
+        host_options_.data_id = kFirstDataId;
+        host_options_.json = true;  // the board then only formats a line per round
+        host_options_.interval_s = kPollInterval;
+        host_options_.retry_min_s = kRetryMin;
+        host_options_.retry_max_s = kRetryMax;
+        const meterhost::HostConfig config = meterhost::build_host_config(host_options_);
+        if (!config.ok)
+            throw meterhost::SetupFailure(meterhost::kExitUsage, config.error);
+        session_ = std::make_unique<meterhost::BenchSession>(
+            host_options_, config, [&messages](const std::string& text) { messages(text); });
+
+        for (meterhost::MeterLine& line : session_->lines())
+            for (meterhost::MeterDevice& device : line.meters) {
+                soak::MeterUnderTest& meter = *meters_[device.index];
+                meter.device = device.device.get();
+                meter.data_id = device.data_id;
+                meter.port = device.port;
+                by_device_[device.device.get()] = &meter;
+                checks_.push_back(
+                    std::make_unique<soak::RecordCheck>(meter, session_->recorder()));
+                bindings_.push_back(devhost::bind_backends(
+                    *device.device, {line.transport.get(), checks_.back().get(), nullptr}));
+            }
+    }
+    ~SoakRig()
+    {
+        bindings_.clear();  // before the session takes the devices down
+        session_.reset();
+    }
+
+    meterhost::BenchSession& session() { return *session_; }
+    const meterhost::HostOptions& host_options() const { return host_options_; }
+    std::vector<soak::MeterUnderTest*> meters() const
+    {
+        std::vector<soak::MeterUnderTest*> all;
+        for (const auto& meter : meters_)
+            all.push_back(meter.get());
+        return all;
+    }
+    soak::MeterUnderTest& meter_of(const SMDSPDevice* device) { return *by_device_.at(device); }
+    soak::SimulatedLine& line(std::size_t index) { return *lines_.at(index); }
+    std::size_t line_count() const { return lines_.size(); }
+
+private:
+    std::vector<std::unique_ptr<soak::MeterUnderTest>> meters_;  // in meterhost's order
+    std::vector<std::unique_ptr<soak::SimulatedLine>> lines_;
+    meterhost::HostOptions host_options_;
+    std::unique_ptr<meterhost::BenchSession> session_;
+    std::map<const SMDSPDevice*, soak::MeterUnderTest*> by_device_;
+    std::vector<std::unique_ptr<soak::RecordCheck>> checks_;
+    std::vector<devhost::BackendBinding> bindings_;
+};
+
+std::vector<meterhost::MeterRow> board_rows(meterhost::BenchSession& session)
+{
+    std::vector<meterhost::MeterRow> rows(session.meter_count());
+    for (meterhost::MeterLine& line : session.lines())
+        for (meterhost::MeterDevice& meter : line.meters) {
+            rows[meter.index].port = meter.port;
+            rows[meter.index].slave = meter.slave;
+        }
+    return rows;
+}
+
+Outcome run_soak(const SoakOptions& options, const std::string& folder,
+                 soak::DiagnosticLines& diagnostics)
 {
     Outcome outcome;
-    soak::ServedStates served(kServedWindow);
-    soak::SoakMeter meter(link, first_block(), served, options.seed, kFaultDelay);
+    HostMessages messages;
+    SoakRig rig(options, folder, messages);
+    meterhost::BenchSession& session = rig.session();
 
-    meterhost::HostOptions host_options;
-    host_options.module = options.module;
-    host_options.lines.push_back(meterhost::LineOptions{link, {}, {}, {}, kTimeoutMs});
-    host_options.data_id = kDataId;
-    const meterhost::HostConfig config = meterhost::build_host_config(host_options);
-    if (!config.ok)
-        throw meterhost::SetupFailure(meterhost::kExitUsage, config.error);
-    meterhost::BenchSession session(host_options, config,
-                                    [&](const std::string&) { ++outcome.host_messages; });
+    meterhost::HostOutput silent;  // not diverted: the board's lines go nowhere
+    meterhost::MeterBoard board(silent, true, meterhost::JsonTag::PortAndSlave,
+                                board_rows(session));
+    std::vector<std::unique_ptr<meterhost::LinePoller>> pollers;
+    std::vector<std::unique_ptr<soak::MeterWriter>> writers;
+    for (std::size_t i = 0; i < session.lines().size(); ++i) {
+        meterhost::MeterLine& line = session.lines()[i];
+        pollers.push_back(std::make_unique<meterhost::LinePoller>(
+            line, session.recorder(), board, rig.host_options(),
+            [&messages](const std::string& text) { messages(text); }));
+        writers.push_back(std::make_unique<soak::MeterWriter>(
+            *line.transport, rig.line(i), options.seed + 10 + static_cast<std::uint32_t>(i)));
+        soak::MeterWriter& writer = *writers.back();
+        pollers.back()->set_after_poll([&rig, &writer](meterhost::MeterDevice& device) {
+            soak::MeterUnderTest& meter = rig.meter_of(device.device.get());
+            if (++meter.counts.polls % kWriteEvery == 0)
+                writer.write(meter);
+        });
+    }
 
-    soak::SoakHost host(session.device(), session.transport(), meter, options.seed + 1);
-    soak::RecordCheck records(served, kDataId, host.counts(), host.problems());
-    // Records go to the checks instead of the session's recorder.
-    const devhost::BackendBinding checked = devhost::bind_backends(
-        session.device(), devhost::Backends{&session.transport(), &records, nullptr});
-
-    std::atomic<unsigned long> rounds{0};
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + std::chrono::duration<double>(options.seconds);
+    using Clock = std::chrono::steady_clock;
+    const auto after = [start = Clock::now()](double seconds) {
+        return start + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(seconds));
+    };
+    const Clock::time_point deadline = after(options.seconds);
     // Warm-up: a fifth of the run, at most a minute.
-    const auto warm_up_end =
-        start + std::chrono::duration<double>(std::min(60.0, options.seconds / 5));
+    const Clock::time_point warm_up_end = after(std::min(60.0, options.seconds / 5));
     {
-        soak::SnapshotReaders readers(session.device(), served, rounds, options.readers);
-        Chaos chaos(meter, options.seed + 2);
-        bool warmed_up = false;
-        for (unsigned long poll = 1; std::chrono::steady_clock::now() < deadline; ++poll) {
-            host.poll();
-            if (poll % kWriteEvery == 0)
-                host.write();
-            rounds = host.counts().rounds;
-            if (!warmed_up && std::chrono::steady_clock::now() >= warm_up_end) {
-                outcome.after_warm_up = soak::resident_memory();
-                warmed_up = true;
-            }
-            std::this_thread::sleep_for(kPollPause);
-        }
+        meterhost::StopSignal stop;
+        soak::SnapshotReaders readers(rig.meters(), options.readers);
+        std::vector<std::unique_ptr<Chaos>> chaos;
+        for (std::size_t i = 0; i < rig.line_count(); ++i)
+            chaos.push_back(std::make_unique<Chaos>(
+                rig.line(i), options.seed + 20 + static_cast<std::uint32_t>(i)));
+        std::vector<std::thread> threads;
+        for (auto& poller : pollers)
+            threads.emplace_back([&poller, &stop] { poller->run(stop); });
+
+        if (!stop.wait_until(warm_up_end))
+            outcome.after_warm_up = soak::resident_memory();
+        stop.wait_until(deadline);
+        stop.request();
+        for (std::thread& thread : threads)
+            thread.join();
+        chaos.clear();
         readers.stop();
         outcome.readers = readers.counts();
         for (const std::string& problem : readers.problems())
             soak::note_problem(outcome.problems, problem);
     }
     outcome.at_end = soak::resident_memory();
+    outcome.diagnostics = diagnostics.finish();
 
-    outcome.host = host.counts();
-    for (const std::string& problem : host.problems())
-        soak::note_problem(outcome.problems, problem);
-    outcome.host_errors = session.transport().error_count();
-    outcome.faults = meter.faults();
-    outcome.intact_reads = meter.intact_reads();
-    outcome.unrecognised_log_lines = meter.unrecognised();
+    for (std::size_t i = 0; i < rig.line_count(); ++i) {
+        LineOutcome line;
+        line.name = kLinePlans[i].name;
+        line.link = rig.line(i).link();
+        line.faults = rig.line(i).faults();
+        line.host_errors = session.lines()[i].transport->error_count();
+        line.unrecognised_log_lines = rig.line(i).unrecognised();
+        outcome.host_errors += line.host_errors;
+        outcome.lines.push_back(line);
+    }
+    for (soak::MeterUnderTest* meter : rig.meters()) {
+        MeterOutcome each;
+        each.name = meter->name();
+        each.line = meter->line;
+        each.slave = meter->slave;
+        each.dead = meter->dead;
+        each.data_id = meter->data_id;
+        each.counts = meter->counts;
+        for (std::size_t i = 0; i < rig.line_count(); ++i)
+            if (outcome.lines[i].name == meter->line)
+                each.log = rig.line(i).slave_log(meter->slave);
+        each.offline_reports =
+            messages.offline("meter " + std::to_string(meter->slave) + " on " + meter->port);
+        outcome.host += meter->counts;
+        for (const std::string& problem : meter->problems)
+            soak::note_problem(outcome.problems, problem);
+        outcome.meters.push_back(each);
+    }
+    outcome.host_messages = messages.count();
+    outcome.offline_reports = messages.offline_total();
+    outcome.back_reports = messages.back();
     return outcome;
 }
 
-// The checks on the run as a whole; the record, write and snapshot checks
-// have run already and left their counts.
+// The checks on the run as a whole; the record, write, snapshot and value
+// checks have run already and left their counts.
 std::vector<std::string> verdict(const SoakOptions& options, const Outcome& outcome)
 {
     std::vector<std::string> failures = outcome.problems;
@@ -234,20 +409,38 @@ std::vector<std::string> verdict(const SoakOptions& options, const Outcome& outc
         if (failed)
             failures.push_back(what);
     };
-    fail_if(outcome.host.bad_records > 0,
-            std::to_string(outcome.host.bad_records) + " records were not a served block");
-    fail_if(outcome.host.bad_writes > 0,
-            std::to_string(outcome.host.bad_writes) + " write outcomes contradict the meter");
+    const auto& h = outcome.host;
+    const auto& d = outcome.diagnostics;
+    fail_if(h.bad_records > 0, std::to_string(h.bad_records) +
+                                   " records were not a block their own meter served");
+    fail_if(h.bad_writes > 0, std::to_string(h.bad_writes) + " write outcomes contradict the meter");
     fail_if(outcome.readers.inconsistent > 0,
-            std::to_string(outcome.readers.inconsistent) + " snapshot requests went wrong");
-    fail_if(outcome.host.rounds == 0, "no round completed");
-    fail_if(outcome.host.confirmed == 0, "no write was confirmed");
-    fail_if(outcome.host.rounds > outcome.intact_reads,
-            "more records published than read replies the meter sent intact");
-    fail_if(outcome.unrecognised_log_lines > 0,
-            "the simulator's log had lines the soak does not know");
-    fail_if(options.seconds >= 2 * kMaxReopenSeconds && outcome.faults.reopened == 0,
-            "the terminal was never reopened");
+            std::to_string(outcome.readers.inconsistent) + " snapshot or value requests went wrong");
+    fail_if(h.confirmed == 0, "no write was confirmed");
+    for (const MeterOutcome& meter : outcome.meters) {
+        if (meter.dead) {
+            fail_if(meter.counts.rounds > 0, meter.name + " is dead but published records");
+            fail_if(meter.offline_reports == 0, meter.name + " is dead but never reported offline");
+            continue;
+        }
+        fail_if(meter.counts.rounds == 0, meter.name + " completed no round");
+        fail_if(meter.counts.rounds > meter.log.intact_reads,
+                meter.name + ": more records published than read replies it sent intact");
+    }
+    for (const LineOutcome& line : outcome.lines) {
+        fail_if(line.unrecognised_log_lines > 0,
+                "the simulator's log of line " + line.name + " had lines the soak does not know");
+        fail_if(options.seconds >= 2 * kMaxReopenSeconds && line.faults.reopened == 0,
+                "the terminal of line " + line.name + " was never reopened");
+    }
+    fail_if(d.other_lines > 0, std::to_string(d.other_lines) +
+                                   " diagnostic lines were torn or unknown, the first: '" +
+                                   (d.samples.empty() ? "" : d.samples.front()) + "'");
+    fail_if(d.round_lines != h.rounds, std::to_string(d.round_lines) + " round lines for " +
+                                           std::to_string(h.rounds) + " records published");
+    fail_if(d.error_lines != outcome.host_errors,
+            std::to_string(d.error_lines) + " error lines for " +
+                std::to_string(outcome.host_errors) + " failed exchanges");
     fail_if(outcome.at_end.peak_kib > outcome.after_warm_up.peak_kib + options.rss_margin_kib,
             "peak RSS grew from " + std::to_string(outcome.after_warm_up.peak_kib) + " to " +
                 std::to_string(outcome.at_end.peak_kib) + " KiB after warm-up");
@@ -258,23 +451,48 @@ void print_summary(std::FILE* out, const SoakOptions& options, const Outcome& ou
                    const std::vector<std::string>& failures)
 {
     const auto& h = outcome.host;
-    const auto& f = outcome.faults;
-    std::fprintf(out, "soak: %.0f s, seed %u, %d snapshot reader threads\n", options.seconds,
-                 options.seed, options.readers);
-    std::fprintf(out, "soak: %lu polls, %lu rounds; %lu records checked, %lu bad\n", h.polls,
-                 h.rounds, h.records_checked, h.bad_records);
+    std::fprintf(out, "soak: %.0f s, seed %u, %zu lines, %zu meters, %d reader threads\n",
+                 options.seconds, options.seed, outcome.lines.size(), outcome.meters.size(),
+                 options.readers);
+    for (const LineOutcome& line : outcome.lines) {
+        std::string meters;
+        for (const MeterOutcome& meter : outcome.meters)
+            if (meter.line == line.name)
+                meters += (meters.empty() ? "" : ", ") + std::to_string(meter.slave) +
+                          (meter.dead ? " (dead)" : "");
+        const auto& f = line.faults;
+        std::fprintf(out,
+                     "soak: line %s (%s), meters %s: faults no-reply %lu, delay %lu, exception "
+                     "%lu, wrong-echo %lu, bad-crc %lu; terminal reopened %lu; %lu errors seen "
+                     "by the host\n",
+                     line.name.c_str(), line.link.c_str(), meters.c_str(), f.no_reply, f.delayed,
+                     f.exception, f.wrong_echo, f.bad_crc, f.reopened, line.host_errors);
+    }
+    for (const MeterOutcome& meter : outcome.meters) {
+        const auto& c = meter.counts;
+        std::fprintf(out,
+                     "soak: %s, data id %u%s: %lu polls, %lu records (%lu bad); %lu writes: %lu "
+                     "confirmed, %lu refused, %lu unanswered, %lu contradict the meter; reported "
+                     "offline %lu times; %lu requests unanswered by the meter\n",
+                     meter.name.c_str(), meter.data_id, meter.dead ? " (dead)" : "", c.polls,
+                     c.rounds, c.bad_records, c.writes, c.confirmed, c.refused, c.unanswered,
+                     c.bad_writes, meter.offline_reports, meter.log.ignored);
+    }
+    std::fprintf(out, "soak: all meters: %lu polls, %lu records (%lu bad), %lu writes (%lu "
+                      "contradict the meter)\n",
+                 h.polls, h.rounds, h.bad_records, h.writes, h.bad_writes);
     std::fprintf(out,
-                 "soak: %lu writes checked: %lu confirmed, %lu refused, %lu unanswered; %lu "
-                 "contradict the meter\n",
-                 h.writes, h.confirmed, h.refused, h.unanswered, h.bad_writes);
-    std::fprintf(out, "soak: %lu snapshot texts and %lu addresses checked, %lu wrong\n",
-                 outcome.readers.texts, outcome.readers.addresses, outcome.readers.inconsistent);
+                 "soak: %lu snapshot texts, %lu addresses and %lu value queries checked, %lu "
+                 "wrong\n",
+                 outcome.readers.texts, outcome.readers.addresses, outcome.readers.values,
+                 outcome.readers.inconsistent);
     std::fprintf(out,
-                 "soak: faults: no-reply %lu, delay %lu, exception %lu, wrong-echo %lu, "
-                 "bad-crc %lu, terminal reopened %lu\n",
-                 f.no_reply, f.delayed, f.exception, f.wrong_echo, f.bad_crc, f.reopened);
-    std::fprintf(out, "soak: errors seen by the host: %lu (%lu messages)\n", outcome.host_errors,
-                 outcome.host_messages);
+                 "soak: diagnostic lines on standard output: %lu round lines (%lu records), %lu "
+                 "error lines (%lu failed exchanges), %lu torn or unknown\n",
+                 outcome.diagnostics.round_lines, h.rounds, outcome.diagnostics.error_lines,
+                 outcome.host_errors, outcome.diagnostics.other_lines);
+    std::fprintf(out, "soak: host messages: %lu (%lu offline, %lu back online)\n",
+                 outcome.host_messages, outcome.offline_reports, outcome.back_reports);
     std::fprintf(out, "soak: peak RSS %ld KiB after warm-up, %ld KiB at the end (margin %ld KiB)\n",
                  outcome.after_warm_up.peak_kib, outcome.at_end.peak_kib, options.rss_margin_kib);
     for (const std::string& failure : failures)
@@ -298,18 +516,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kpm_soak: mkdtemp: %s\n", std::strerror(errno));
         return 2;
     }
-    const std::string link = std::string(folder) + "/meter";
-
-    QuietStdout quiet;
     int status = 0;
     try {
-        const Outcome outcome = run_soak(options, link);
-        const auto failures = verdict(options, outcome);
-        print_summary(quiet.summary(), options, outcome, failures);
-        status = failures.empty() ? 0 : 1;
-    } catch (const meterhost::SetupFailure& failure) {
-        std::fprintf(stderr, "kpm_soak: cannot set up: %s\n", failure.what());
-        status = 2;
+        soak::DiagnosticLines diagnostics;
+        try {
+            const Outcome outcome = run_soak(options, folder, diagnostics);
+            const auto failures = verdict(options, outcome);
+            print_summary(diagnostics.summary(), options, outcome, failures);
+            status = failures.empty() ? 0 : 1;
+        } catch (const meterhost::SetupFailure& failure) {
+            std::fprintf(stderr, "kpm_soak: cannot set up: %s\n", failure.what());
+            status = 2;
+        }
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "kpm_soak: %s\n", failure.what());
         status = 2;

@@ -113,8 +113,11 @@ void LinePoller::run(const StopSignal& stop)
         for (Polled& polled : polled_) {
             if (stop.requested())
                 return;
-            if (polled.health.due(Clock::now()))
-                poll(polled);
+            if (!polled.health.due(Clock::now()))
+                continue;
+            poll(polled);
+            if (after_poll_)
+                after_poll_(*polled.meter);
         }
         if (finished())
             return;

@@ -31,6 +31,11 @@ public:
     // True when every meter completed its rounds (or no --rounds was given).
     bool all_rounds_completed() const;
 
+    // Called on the line's thread after each poll with the meter polled, so
+    // that a host can put its own transactions (writes) between the polls.
+    using AfterPoll = std::function<void(MeterDevice&)>;
+    void set_after_poll(AfterPoll hook) { after_poll_ = std::move(hook); }
+
 private:
     struct Polled {
         MeterDevice* meter;
@@ -49,6 +54,7 @@ private:
     const HostOptions& options_;
     Reporter report_;
     std::vector<Polled> polled_;
+    AfterPoll after_poll_;
 };
 
 }  // namespace meterhost

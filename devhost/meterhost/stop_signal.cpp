@@ -50,6 +50,8 @@ StopSignal::~StopSignal()
 
 bool StopSignal::requested() const { return stop_requested; }
 
+void StopSignal::request() { on_stop_signal(0); }
+
 bool StopSignal::wait_until(std::chrono::steady_clock::time_point deadline) const
 {
     while (!stop_requested) {

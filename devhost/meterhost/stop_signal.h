@@ -14,6 +14,8 @@ public:
     StopSignal& operator=(const StopSignal&) = delete;
 
     bool requested() const;
+    // Requests the stop as the signals do, from any thread.
+    void request();
     // Waits until the deadline or a stop request; true if stop was requested.
     bool wait_until(std::chrono::steady_clock::time_point deadline) const;
 };
