@@ -8,6 +8,7 @@
 
 #include "history_store.h"
 #include "host/spmodbus.h"
+#include "module_identity.h"
 #include "module_loader.h"
 #include "simulator.h"
 
@@ -101,6 +102,7 @@ void BenchSession::load_device(const Json::Value& config)
     } catch (const devhost::ModuleLoadError& error) {
         throw SetupFailure(kExitUsage, error.what());
     }
+    report_("loaded " + path + ": " + devhost::describe(devhost::read_module_identity(path)));
     if (!device_->Init(std::weak_ptr<SMDController>(), options_.data_id, config))
         throw SetupFailure(kExitUsage, "the device rejected its configuration");
     // The back-end has said why already.
