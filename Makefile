@@ -5,7 +5,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 
 .PHONY: all build deps configure test clean
-.PHONY: target-configure target-build target-test abi-baseline
+.PHONY: target-configure target-build target-test repro-test abi-baseline dist
 
 all: build
 
@@ -22,7 +22,7 @@ build: configure
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
-	@$(MAKE) --no-print-directory target-test
+	@$(MAKE) --no-print-directory target-test repro-test
 	@$(MAKE) --no-print-directory asan-test tsan-test fuzz-test soak-test
 
 # The gateway build: 32-bit little-endian MIPS, cross-compiled into
@@ -42,13 +42,36 @@ target-build: target-configure
 target-test: target-build
 	ctest --test-dir $(TARGET_BUILD_DIR) --output-on-failure -j$(JOBS)
 
+# Reproducibility: builds the gateway module again from a copy of the tree in
+# $(REPRO_BUILD_DIR) and compares it byte for byte with $(TARGET_BUILD_DIR)'s.
+REPRO_BUILD_DIR ?= build-repro
+
+repro-test: target-build
+	@tests/target/check_reproducible.sh $(TARGET_BUILD_DIR) $(REPRO_BUILD_DIR) $(JOBS)
+
+# The release: the gateway module built in release form (-O2, NDEBUG, debug
+# information for the separate debug file) in $(DIST_BUILD_DIR), packed into
+# $(DIST_DIR)/kalvorpowermeter-<version>-mipsel.tar.gz and checked.
+DIST_BUILD_DIR ?= build-dist
+DIST_DIR       ?= dist
+
+dist: deps
+	@scripts/mipsel-sysroot.sh $(abspath $(TARGET_BUILD_DIR))/sysroot
+	@$(call kpm_configure,$(DIST_BUILD_DIR),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+	    -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mipsel.cmake \
+	    -DKPM_SYSROOT=$(abspath $(TARGET_BUILD_DIR))/sysroot)
+	@cmake --build $(DIST_BUILD_DIR) -j$(JOBS) --target kalvorpowermeter -- --no-print-directory
+	@scripts/package-release.sh $(DIST_BUILD_DIR) $(DIST_DIR)
+	@tests/target/check_release.sh $(DIST_DIR)/kalvorpowermeter-$$(cat VERSION)-mipsel.tar.gz $$(cat VERSION) \
+	    "$$(sed -n 's/^CMAKE_ADDR2LINE:[A-Z]*=//p' $(DIST_BUILD_DIR)/CMakeCache.txt)"
+
 # Rewrites abi/kalvorpowermeter.abi from the gateway build: only for a
 # deliberate change of what a host built against the module relies on.
 abi-baseline: target-build
 	@tests/target/check_abi.sh update $(TARGET_BUILD_DIR)/kpm_abi_probe.so abi/kalvorpowermeter.abi
 
 clean:
-	rm -rf build build-*
+	rm -rf build build-* dist
 
 # Benchmarks, instruction counts, the line's limit and the footprint, built
 # with optimisation in build-bench/; writes and prints bench/REPORT.md.

@@ -19,7 +19,11 @@ function(kpm_module_objects target)
     target_compile_options(${target} PRIVATE
         -ffile-prefix-map=${PROJECT_SOURCE_DIR}=/usr/src/kalvorpowermeter
         -ffile-prefix-map=${PROJECT_BINARY_DIR}=/usr/src/kalvorpowermeter/build)
+    # Package configurations may name the sysroot by its real path.
     if(KPM_SYSROOT)
-        target_compile_options(${target} PRIVATE -ffile-prefix-map=${KPM_SYSROOT}=/sysroot)
+        get_filename_component(real_sysroot ${KPM_SYSROOT} REALPATH)
+        target_compile_options(${target} PRIVATE
+            -ffile-prefix-map=${real_sysroot}=/sysroot
+            -ffile-prefix-map=${KPM_SYSROOT}=/sysroot)
     endif()
 endfunction()
