@@ -21,6 +21,8 @@ source_dir="$(cached CMAKE_HOME_DIRECTORY)"
 strip="$(cached CMAKE_STRIP)"
 
 rm -rf "$work"
+mkdir -p "$work"
+work="$(cd "$work" && pwd)"
 other="$work/elsewhere"
 mkdir -p "$other/source-copy"
 git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
@@ -40,8 +42,9 @@ build_id() { readelf -n "$1" | sed -n 's/^ *Build ID: //p'; }
 "$strip" --strip-all -o "$work/second.so" "$second"
 if ! cmp -s "$work/first.so" "$work/second.so" || [[ "$(build_id "$first")" != "$(build_id "$second")" ]]; then
     echo "build ids: $(build_id "$first") and $(build_id "$second")" >&2
-    echo "strings found in only one of the two modules (first 20):" >&2
-    diff <(strings -a "$first" | sort -u) <(strings -a "$second" | sort -u) | grep '^[<>]' | head -n 20 >&2 || true
+    echo "paths found in only one of the two modules (first 20):" >&2
+    paths() { strings -a -n 6 "$1" | grep / | sort -u; }
+    diff <(paths "$first") <(paths "$second") | grep '^[<>]' | head -n 20 >&2 || true
     fail "the module is not reproducible: $first and $second differ"
 fi
 echo "ok: the same module, build id $(build_id "$first"), from $source_dir and from $other/source-copy"
