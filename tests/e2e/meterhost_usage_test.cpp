@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <regex>
 
 #include "e2e_support.h"
 #include "faults.h"
@@ -79,6 +80,9 @@ TEST(MeterhostWriteRefusal, TooManyRegistersNeverReachTheLine)
     const Finished run = run_command(argv);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("SPModbus get error"), std::string::npos) << run.err;
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("meterhost: loaded [^\n]*kalvorpowermeter\\.so: "
+                                                      "kalvorpowermeter [0-9.]+, build id [0-9a-f]{40}\n")))
+        << run.err;
     EXPECT_NE(run.out.find("1 to 123"), std::string::npos) << run.out;
     slave.process->send_signal(SIGTERM);
     slave.process->wait(std::chrono::seconds(5));
