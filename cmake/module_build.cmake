@@ -7,7 +7,8 @@
 #
 # Reproducible output: the folders of the tree, of the build and of the
 # libraries' sysroot leave no trace in the module (debug information,
-# __FILE__), so the same commit gives the same module wherever it is built.
+# __FILE__), so the same commit gives the same module wherever it is built;
+# -Wdate-time (an error here) keeps the build's date and time out.
 # Source paths read /usr/src/kalvorpowermeter/...; GCC applies the last map
 # that matches, so folders nested in others come later.
 function(kpm_module_objects target)
@@ -16,7 +17,7 @@ function(kpm_module_objects target)
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
         target_compile_options(${target} PRIVATE -fno-gnu-unique)
     endif()
-    target_compile_options(${target} PRIVATE
+    target_compile_options(${target} PRIVATE -Wdate-time
         -ffile-prefix-map=${PROJECT_SOURCE_DIR}=/usr/src/kalvorpowermeter
         -ffile-prefix-map=${PROJECT_BINARY_DIR}=/usr/src/kalvorpowermeter/build)
     # Package configurations may name the sysroot by its real path.
