@@ -7,7 +7,8 @@
 #
 # Passes when the stripped modules are byte for byte the same and the build
 # ids (taken over the whole module, debug information included) are equal.
-# The copy holds the files git tracks or would track, as they are now.
+# The copy holds the files git tracks or would track, as they are now (all
+# but build folders and dist/ outside a git checkout).
 set -euo pipefail
 export LC_ALL=C
 
@@ -25,8 +26,12 @@ mkdir -p "$work"
 work="$(cd "$work" && pwd)"
 other="$work/elsewhere"
 mkdir -p "$other/source-copy"
-git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
-    tar -C "$source_dir" --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -C "$other/source-copy" -xf -
+if git -C "$source_dir" rev-parse --git-dir >/dev/null 2>&1; then
+    git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
+        tar -C "$source_dir" --null -T - --ignore-failed-read -cf - 2>/dev/null
+else
+    tar -C "$source_dir" --exclude='./build*' --exclude=./dist -cf - .
+fi | tar -C "$other/source-copy" -xf -
 ln -s "$(cached KPM_SYSROOT)" "$other/sysroot-link"
 
 cmake -S "$other/source-copy" -B "$other/second-build" -DCMAKE_BUILD_TYPE="$(cached CMAKE_BUILD_TYPE)" \
