@@ -316,7 +316,7 @@ if [[ -f "$target_build/CMakeCache.txt" ]] &&
     mipsel-linux-gnu-strip -o "$work/mipsel.so" "$target_build/kalvorpowermeter.so"
     mipsel_stripped="$(stat -c %s "$work/mipsel.so")"
     mipsel_type="$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$target_build/CMakeCache.txt")"
-    sysroot="$(sed -n 's/^KPM_MIPSEL_SYSROOT:[A-Z]*=//p' "$target_build/CMakeCache.txt")"
+    sysroot="$(sed -n 's/^KPM_SYSROOT:[A-Z]*=//p' "$target_build/CMakeCache.txt")"
     mipsel-linux-gnu-g++ -std=c++17 -I"$root" -isystem "$sysroot/usr/include/jsoncpp" \
         -isystem "$sysroot/usr/include" -c "$root/bench/device_size_probe.cpp" \
         -o "$work/device_size_mipsel.o"

@@ -8,6 +8,7 @@
 
 #include "history_store.h"
 #include "host/spmodbus.h"
+#include "module_identity.h"
 #include "module_loader.h"
 #include "rtu_transport.h"
 #include "simulator.h"
@@ -104,6 +105,7 @@ void BenchSession::load_devices(const HostConfig& config)
     } catch (const devhost::ModuleLoadError& error) {
         throw SetupFailure(kExitUsage, error.what());
     }
+    report_("loaded " + path + ": " + devhost::describe(devhost::read_module_identity(path)));
     std::size_t index = 0;
     lines_.reserve(config.lines.size());
     for (const LineConfig& line_config : config.lines) {

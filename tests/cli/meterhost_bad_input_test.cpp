@@ -26,10 +26,12 @@ struct BadInput {
 void PrintTo(const BadInput& input, std::ostream* out) { *out << input.name; }
 
 // Lines meterhost may print besides its one message: the pointer to --help
-// after a command-line error, and the notice that it started its own meter.
+// after a command-line error, the notice that it started its own meter, and
+// the version and build id of the module it loaded.
 bool is_companion_line(const std::string& line)
 {
-    return line == "Try 'meterhost --help'." || line.rfind("meterhost: no --port: ", 0) == 0;
+    return line == "Try 'meterhost --help'." || line.rfind("meterhost: no --port: ", 0) == 0 ||
+           line.rfind("meterhost: loaded ", 0) == 0;
 }
 
 class MeterhostBadInput : public testing::TestWithParam<BadInput> {};

@@ -79,6 +79,13 @@ TEST(MeterhostWriteRefusal, TooManyRegistersNeverReachTheLine)
     const Finished run = run_command(argv);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("SPModbus get error"), std::string::npos) << run.err;
+    // The report of the loaded module: its file, version and build id (a SHA-1).
+    const std::size_t loaded = run.err.find("meterhost: loaded ");
+    const std::string report =
+        loaded == std::string::npos ? "" : run.err.substr(loaded, run.err.find('\n', loaded) - loaded);
+    EXPECT_NE(report.find("kalvorpowermeter.so: kalvorpowermeter "), std::string::npos) << run.err;
+    const std::size_t id = report.find(", build id ");
+    EXPECT_TRUE(id != std::string::npos && report.size() - id == 11 + 40) << report;
     EXPECT_NE(run.out.find("1 to 123"), std::string::npos) << run.out;
     slave.process->send_signal(SIGTERM);
     slave.process->wait(std::chrono::seconds(5));

@@ -8,6 +8,9 @@
 #   check_module.sh undefined MODULE ALLOWED_FILE          every symbol left to the loading process is
 #                                                          in the reviewed list
 #   check_module.sh undefined-update MODULE ALLOWED_FILE   rewrites that list from the module
+#   check_module.sh versions  MODULE FLOOR_FILE            no library symbol version needed is above
+#                                                          the highest the list allows per namespace
+#   check_module.sh highest   MODULE                       prints the highest version needed per namespace
 #
 # Lists hold one entry per line; text after '#' is a comment. Exit status: 0
 # when the module passes, 1 when it does not, 2 on misuse.
@@ -15,7 +18,7 @@ set -euo pipefail
 export LC_ALL=C
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-usage() { sed -n '3,11s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '3,14s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 list_entries() { sed -e 's/#.*//' -e 's/[[:space:]]\+/ /g' -e 's/^ //' -e 's/ $//' "$1" | grep -v '^$' | sort -u; }
 
@@ -107,6 +110,60 @@ update_undefined() {
     echo "wrote $(wc -l <<<"$wanted") symbols to $allowed"
 }
 
+# Library symbol versions the module needs (GLIBC_2.2, GLIBCXX_3.4.21, ...),
+# from its version-needs section: a gateway's loader refuses the module if any
+# is missing there.
+needed_versions() { readelf -V -W "$module" | sed -n 's/.*Name: \([^ ]*\) *Flags:.*/\1/p' | sort -u; }
+
+# "NAMESPACE NUMBER" per needed version; a version without a number
+# (GLIBC_PRIVATE) keeps an empty one.
+split_versions() { sed -E 's/^(.*)_([0-9][0-9.]*)$/\1 \2/; t; s/$/ /'; }
+
+version_above() { [[ "$1" != "$2" && "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" == "$1" ]]; }
+
+highest_versions() {
+    needed_versions | split_versions | sort -k1,1 -k2,2V |
+        awk '{top[$1] = $2} END {for (ns in top) print ns (top[ns] == "" ? "" : "_" top[ns])}' | sort
+}
+
+# The floor list has "NAMESPACE HIGHEST" rows, and "NAMESPACE VERSION SYMBOL"
+# rows for single symbols allowed above it.
+check_versions() {
+    local floor="$1" entries ns number allowed symbols symbol problems=0
+    entries="$(list_entries "$floor")"
+    while read -r ns number; do
+        [[ -n "$ns" ]] || continue
+        allowed="$(awk -v ns="$ns" 'NF == 2 && $1 == ns {print $2}' <<<"$entries")"
+        if [[ -z "$allowed" ]]; then
+            echo "needs ${ns}${number:+_$number}, a namespace the list does not allow" >&2
+            problems=1
+            continue
+        fi
+        if [[ -z "$number" ]]; then
+            echo "needs $ns, which has no version number to compare" >&2
+            problems=1
+            continue
+        fi
+        version_above "$number" "$allowed" || continue
+        symbols="$(dynamic_symbols | awk -v v="${ns}_${number}" '$3 == "UND" && split($4, part, "@") == 2 && part[2] == v {print part[1]}' | sort -u)"
+        for symbol in $symbols; do
+            if ! awk -v ns="$ns" -v n="$number" -v s="$symbol" 'NF == 3 && $1 == ns && $2 == n && $3 == s {found = 1} END {exit !found}' <<<"$entries"; then
+                echo "needs ${symbol}@${ns}_${number}, above ${ns}_${allowed}" >&2
+                problems=1
+            fi
+        done
+    done < <(needed_versions | split_versions)
+    (( problems == 0 )) || fail "the module needs symbol versions above $floor"
+    echo "ok: highest versions needed" $(highest_versions)
+}
+
+[[ $# -ge 2 ]] || usage
+if [[ "$1" == highest ]]; then
+    module="$2"
+    [[ -f "$module" ]] || fail "no module at $module"
+    highest_versions
+    exit 0
+fi
 [[ $# -ge 3 ]] || usage
 check="$1"
 module="$2"
@@ -118,5 +175,6 @@ case "$check" in
     exports)          check_exports "$1" ;;
     undefined)        check_undefined "$1" ;;
     undefined-update) update_undefined "$1" ;;
+    versions)         check_versions "$1" ;;
     *)                usage ;;
 esac

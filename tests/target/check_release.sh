@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Checks a release archive as an integrator uses it:
+#
+#   check_release.sh ARCHIVE VERSION ADDR2LINE
+#
+# the archive holds the stripped module, its debug file, MANIFEST and
+# INSTALL; the manifest's sha256, version and build id are the module's;
+# the debug file has the same build id and the module a debug link to it;
+# and ADDR2LINE with the debug file turns an address inside get_providers
+# of the stripped module into the function and its source file.
+set -euo pipefail
+export LC_ALL=C
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+[[ $# -eq 3 ]] || { sed -n '4s/^# *//p' "$0" >&2; exit 2; }
+archive="$1" version="$2" addr2line="$3"
+[[ -f "$archive" ]] || fail "no archive at $archive"
+
+unpacked="$(mktemp -d)"
+trap 'rm -rf "$unpacked"' EXIT
+tar -xzf "$archive" -C "$unpacked"
+dir="$unpacked/kalvorpowermeter-$version-mipsel"
+files="$(cd "$unpacked" && find . -type f | sort | tr '\n' ' ')"
+want="./kalvorpowermeter-$version-mipsel/INSTALL ./kalvorpowermeter-$version-mipsel/MANIFEST ./kalvorpowermeter-$version-mipsel/kalvorpowermeter.so ./kalvorpowermeter-$version-mipsel/kalvorpowermeter.so.debug "
+[[ "$files" == "$want" ]] || fail "archive holds: $files"
+module="$dir/kalvorpowermeter.so" debug="$dir/kalvorpowermeter.so.debug"
+
+manifest() { sed -n "s/^$1: //p" "$dir/MANIFEST"; }
+build_id() { readelf -n "$1" | sed -n 's/^ *Build ID: //p'; }
+[[ "$(manifest version)" == "$version" ]] || fail "manifest version '$(manifest version)'"
+[[ "$(readelf -p .kpm_version "$module" | sed -n 's/^ *\[ *0\] *//p')" == "kalvorpowermeter $version" ]] ||
+    fail "the module does not carry 'kalvorpowermeter $version'"
+[[ "$(manifest sha256)" == "$(sha256sum "$module" | cut -d' ' -f1)  kalvorpowermeter.so" ]] ||
+    fail "manifest sha256 '$(manifest sha256)' is not the module's"
+id="$(build_id "$module")"
+[[ -n "$id" && "$id" == "$(build_id "$debug")" && "$id" == "$(manifest 'build id')" ]] ||
+    fail "build ids differ: module '$id', debug file '$(build_id "$debug")', manifest '$(manifest 'build id')'"
+[[ -z "$(readelf -S -W "$module" | grep -E ' \.(debug_[a-z]+|symtab) ')" ]] || fail "the module is not stripped"
+[[ "$(readelf -p .gnu_debuglink "$module" | sed -n 's/^ *\[ *0\] *//p')" == kalvorpowermeter.so.debug ]] ||
+    fail "no debug link to kalvorpowermeter.so.debug"
+
+# An address in the middle of get_providers, as a crash inside it reports it.
+read -r value size < <(readelf --dyn-syms -W "$module" | awk '$8 == "get_providers" {print $2, $3}')
+[[ -n "${value:-}" && "${size:-0}" -gt 0 ]] || fail "get_providers is not in the module's dynamic symbols"
+address="$(printf '0x%x' $(( 0x$value + size / 2 )))"
+# With -i the code inlined there comes first, the function it is in last.
+chain="$("$addr2line" -f -C -i -e "$debug" "$address")"
+resolved="$(tail -n 2 <<<"$chain" | tr '\n' ' ')"
+[[ "$resolved" =~ ^get_providers\ /.*/plugin/get_providers\.cpp:[0-9]+\ $ ]] ||
+    fail "addr2line resolves $address to:" $chain
+echo "ok: $(basename "$archive"), build id $id; $address is $resolved"
