@@ -18,7 +18,7 @@ configure: deps
 	    || { cat $(BUILD_DIR)/configure.log; exit 1; }
 
 build: configure
-	@cmake --build $(BUILD_DIR) -j$(JOBS)
+	@cmake --build $(BUILD_DIR) -j$(JOBS) -- --no-print-directory
 
 # The suites of `make test` run in local time zones other than UTC (the
 # gateway's suite, the AddressSanitizer suite and the soak in one with
