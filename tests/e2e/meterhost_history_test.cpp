@@ -97,3 +97,50 @@ TEST(MeterhostHistory, KilledHostLosesNoReportedRecord)
 }
 
 }  // namespace
+
+namespace {
+
+// Several meters on one line: each starts from its own newest record, never
+// another meter's (their live values differ, so a mix-up shows).
+TEST(MeterhostHistory, EachMeterRestartsFromItsOwnRecord)
+{
+    TempDir dir;
+    const std::string db = dir.path("history.db");
+    auto slave = start_metersim({"--slave", "1,2"});
+    const std::vector<std::string> host = {kMeterhost, "--port", slave.port, "--slave", "1,2",
+                                           "--history", db, "--json", "--interval", "0.05"};
+    auto first = host;
+    first.insert(first.end(), {"--rounds", "2"});
+    const Finished stored = run_command(first);
+    ASSERT_EQ(stored.status, 0) << stored.err;
+
+    Registers newest[2];
+    {
+        devhost::HistoryStore store(db);
+        for (std::uint32_t data_id : {1u, 2u}) {
+            const auto record = store.newest(data_id);
+            ASSERT_TRUE(record) << "data id " << data_id;
+            newest[data_id - 1] = registers_of(record->bytes);
+        }
+    }
+    ASSERT_NE(newest[0], newest[1]) << "the two meters must serve different values";
+
+    auto again = host;
+    again.insert(again.end(), {"--rounds", "1"});
+    const Finished restarted = run_command(again);
+    ASSERT_EQ(restarted.status, 0) << restarted.err;
+    bool seen[2] = {false, false};
+    for (const std::string& line : lines_of(restarted.out)) {
+        const Json::Value tagged = parse_json(line);
+        const int meter = tagged["slave"].asInt();
+        ASSERT_TRUE(meter == 1 || meter == 2) << line;
+        if (seen[meter - 1])
+            continue;  // only each meter's first line is its restored record
+        seen[meter - 1] = true;
+        EXPECT_TRUE(snapshot_mismatches(tagged["snapshot"], newest[meter - 1]).empty())
+            << "meter " << meter << ": " << line;
+    }
+    EXPECT_TRUE(seen[0] && seen[1]) << restarted.out;
+}
+
+}  // namespace
