@@ -15,9 +15,9 @@ std::int64_t divide_up(std::int64_t numerator, std::int64_t denominator)
     return (numerator + denominator - 1) / denominator;
 }
 
-}  // namespace
-
 int bits_per_character(char parity) { return parity == 'N' ? 10 : 11; }
+
+}  // namespace
 
 std::chrono::nanoseconds inter_frame_silence(int baud, char parity)
 {

@@ -8,8 +8,6 @@
 
 namespace devhost {
 
-int bits_per_character(char parity);
-
 // Rounded up to the next nanosecond, so that waiting this long is never short.
 std::chrono::nanoseconds inter_frame_silence(int baud, char parity);
 
