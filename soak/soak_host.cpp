@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "host/smd_spdevice.h"
-#include "rtu_transport.h"
+#include "line_transport.h"
 
 namespace soak {
 
@@ -67,7 +67,7 @@ bool RecordCheck::save_history(SMDVDevice& device, const unsigned char* data,
     return next_.save_history(device, data, length);
 }
 
-MeterWriter::MeterWriter(devhost::RtuTransport& transport, SimulatedLine& line,
+MeterWriter::MeterWriter(devhost::LineTransport& transport, SimulatedLine& line,
                          std::uint32_t seed)
     : transport_(transport), line_(line), random_(seed)
 {

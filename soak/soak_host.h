@@ -14,7 +14,7 @@
 #include "simulated_line.h"
 
 namespace devhost {
-class RtuTransport;
+class LineTransport;
 }
 
 namespace soak {
@@ -44,7 +44,7 @@ private:
 // Writes to the meters of one line, on the line's thread.
 class MeterWriter {
 public:
-    MeterWriter(devhost::RtuTransport& transport, SimulatedLine& line, std::uint32_t seed);
+    MeterWriter(devhost::LineTransport& transport, SimulatedLine& line, std::uint32_t seed);
 
     // One write of random registers of the meter, its exchange and the
     // check of its outcome.
@@ -55,7 +55,7 @@ private:
     void check_write(MeterUnderTest& meter, const std::string& what, std::uint16_t address,
                      const std::vector<std::uint16_t>& values);
 
-    devhost::RtuTransport& transport_;
+    devhost::LineTransport& transport_;
     SimulatedLine& line_;
     std::mt19937 random_;
 };

@@ -10,7 +10,7 @@
 #include "host/spmodbus.h"
 #include "module_identity.h"
 #include "module_loader.h"
-#include "rtu_transport.h"
+#include "line_transport.h"
 #include "simulator.h"
 
 namespace meterhost {
@@ -111,7 +111,7 @@ void BenchSession::load_devices(const HostConfig& config)
     for (const LineConfig& line_config : config.lines) {
         MeterLine& line = lines_.emplace_back();
         line.port = line_config.port;
-        line.transport = std::make_unique<devhost::RtuTransport>(report_);
+        line.transport = std::make_unique<devhost::LineTransport>(report_);
         line.meters.reserve(line_config.meters.size());
         for (const MeterConfig& meter_config : line_config.meters) {
             MeterDevice& meter = line.meters.emplace_back();

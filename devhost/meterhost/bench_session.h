@@ -17,7 +17,7 @@
 #include "host/spmodbus.h"
 #include "host_config.h"
 #include "round_recorder.h"
-#include "rtu_transport.h"
+#include "line_transport.h"
 
 namespace devhost {
 class HistoryStore;
@@ -54,7 +54,7 @@ struct MeterDevice {
 // drives them.
 struct MeterLine {
     std::string port;
-    std::unique_ptr<devhost::RtuTransport> transport;
+    std::unique_ptr<devhost::LineTransport> transport;
     std::vector<MeterDevice> meters;
 };
 
@@ -72,7 +72,7 @@ public:
     std::size_t meter_count() const;
     // The first meter and its line, for runs of one meter (write).
     SMDSPDevice& device() { return *lines_.front().meters.front().device; }
-    devhost::RtuTransport& transport() { return *lines_.front().transport; }
+    devhost::LineTransport& transport() { return *lines_.front().transport; }
     const std::string& port() const { return lines_.front().port; }
     RoundRecorder& recorder() { return recorder_; }
     // The simulated line meterhost started, or null.

@@ -43,7 +43,7 @@ std::string LinePoller::name(const MeterDevice& meter) const
 void LinePoller::poll(Polled& polled)
 {
     SMDSPDevice& device = *polled.meter->device;
-    devhost::RtuTransport& transport = *line_.transport;
+    devhost::LineTransport& transport = *line_.transport;
     const auto before = transport.meter_counts(device);
     const unsigned long rounds_before = recorder_.rounds(device);
     device.RefreshStatus();

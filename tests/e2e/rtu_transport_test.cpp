@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "bench_device.h"
-#include "rtu_transport.h"
+#include "line_transport.h"
 #include "simulator.h"
 
 namespace {
@@ -46,7 +46,7 @@ std::unique_ptr<Simulator> start_simulator(std::vector<FaultPlan> faults = {},
     return simulator;
 }
 
-class RtuTransportTest : public testing::Test {
+class LineTransportTest : public testing::Test {
 protected:
     void connect(const std::string& port)
     {
@@ -71,12 +71,12 @@ protected:
     }
 
     std::vector<std::string> reports;
-    devhost::RtuTransport transport{[this](const std::string& line) { reports.push_back(line); }};
+    devhost::LineTransport transport{[this](const std::string& line) { reports.push_back(line); }};
     BenchDevice device;
     devhost::BackendBinding binding;
 };
 
-TEST_F(RtuTransportTest, ReadPlacesTheRegistersAndCallsProcessPayloadOnce)
+TEST_F(LineTransportTest, ReadPlacesTheRegistersAndCallsProcessPayloadOnce)
 {
     auto simulator = start_simulator();
     connect(simulator->port_path());
@@ -94,7 +94,7 @@ TEST_F(RtuTransportTest, ReadPlacesTheRegistersAndCallsProcessPayloadOnce)
     EXPECT_EQ(device.reply_words[60], 0);
 }
 
-TEST_F(RtuTransportTest, WritesReachTheMeterAndTheirEchoIsPlaced)
+TEST_F(LineTransportTest, WritesReachTheMeterAndTheirEchoIsPlaced)
 {
     auto simulator = start_simulator();
     connect(simulator->port_path());
@@ -121,10 +121,10 @@ struct FaultCase {
     const char* report;  // what the host says about the failed request
 };
 
-class RtuTransportFaultTest : public RtuTransportTest,
+class LineTransportFaultTest : public LineTransportTest,
                               public testing::WithParamInterface<FaultCase> {};
 
-TEST_P(RtuTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
+TEST_P(LineTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
 {
     auto simulator = start_simulator({{GetParam().kind, 2}});
     connect(simulator->port_path());
@@ -147,7 +147,7 @@ TEST_P(RtuTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Faults, RtuTransportFaultTest,
+    Faults, LineTransportFaultTest,
     testing::Values(FaultCase{FaultKind::NoReply, "timeout"},
                     FaultCase{FaultKind::Delay, "timeout"},
                     FaultCase{FaultKind::Exception, "exception 4"},
@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST_F(RtuTransportTest, WrongEchoIsPassedOnForTheDeviceToJudge)
+TEST_F(LineTransportTest, WrongEchoIsPassedOnForTheDeviceToJudge)
 {
     auto simulator = start_simulator({{FaultKind::WrongEcho, 1}});
     connect(simulator->port_path());
@@ -173,7 +173,7 @@ TEST_F(RtuTransportTest, WrongEchoIsPassedOnForTheDeviceToJudge)
     EXPECT_EQ(device.errors, 0);
 }
 
-TEST_F(RtuTransportTest, CountsOutsideTheModbusLimitsNeverReachTheLine)
+TEST_F(LineTransportTest, CountsOutsideTheModbusLimitsNeverReachTheLine)
 {
     auto simulator = start_simulator();
     connect(simulator->port_path());
@@ -209,7 +209,7 @@ TEST_F(RtuTransportTest, CountsOutsideTheModbusLimitsNeverReachTheLine)
     }
 }
 
-TEST_F(RtuTransportTest, DevicesSharingAPortMustAgreeOnItsFormatAndNotOnTheirAddress)
+TEST_F(LineTransportTest, DevicesSharingAPortMustAgreeOnItsFormatAndNotOnTheirAddress)
 {
     auto simulator = start_simulator();
     connect(simulator->port_path());
@@ -240,7 +240,7 @@ TEST_F(RtuTransportTest, DevicesSharingAPortMustAgreeOnItsFormatAndNotOnTheirAdd
     transport.forget(other);
 }
 
-TEST_F(RtuTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachWay)
+TEST_F(LineTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachWay)
 {
     char directory[] = "/tmp/rtu-transport-XXXXXX";
     ASSERT_NE(mkdtemp(directory), nullptr);

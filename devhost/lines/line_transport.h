@@ -1,12 +1,11 @@
-// The serial-line back-end of the bench host. Devices queue Modbus requests
-// while the host calls them; perform_pending(), called by the host loop after
-// each call into a device, carries them out one at a time on the device's
-// line: a good reply goes into reply_words (reply_layout.h) and on to
+// The Modbus back-end of the bench host. Devices queue Modbus requests while
+// the host calls them; perform_pending(), called by the host loop after each
+// call into a device, carries them out one at a time on the device's line
+// (line.h): a good reply goes into reply_words (reply_layout.h) and on to
 // process_payload, anything else to on_error. Devices configured for the same
-// port share one line (one libmodbus context), each with its own slave
-// address; they must agree on its baud rate and parity. A port that fails is
-// reopened at the next poll, with one message when it goes and one when it
-// is back.
+// port share one line, each with its own slave address; they must agree on
+// its baud rate and parity. A line that fails is reopened at the next poll,
+// with one message when it goes and one when it is back.
 //
 // submit() may be called from any thread; everything else from the one
 // thread that runs the transport's lines.
@@ -25,16 +24,17 @@
 
 namespace devhost {
 
-class RtuLine;
+class Line;
+class LineObserver;
 
-class RtuTransport final : public ModbusTransport {
+class LineTransport final : public ModbusTransport {
 public:
     using Reporter = std::function<void(const std::string&)>;
 
     // report receives one line per event worth telling (port lost or back,
     // a failed transaction, settings rejected).
-    explicit RtuTransport(Reporter report);
-    ~RtuTransport() override;
+    explicit LineTransport(Reporter report);
+    ~LineTransport() override;
 
     bool init_setting(SPModbus& device, const Json::Value& settings) override;
     int open_port(SMDSPDevice& device) override;
@@ -63,14 +63,17 @@ public:
     // A quiet device's failures are counted but not reported (a meter the
     // host already reports offline).
     void set_quiet(const SMDSPDevice& device, bool quiet);
+    // Watches the frames of every line of this back-end, those set up later
+    // included; null for none.
+    void set_observer(LineObserver* observer);
 
 private:
-    struct Line {
-        std::unique_ptr<RtuLine> rtu;
+    struct SharedLine {
+        std::unique_ptr<devhost::Line> link;
         bool down = false;  // reported unreachable; the next successful open is reported
     };
     struct Meter {
-        std::shared_ptr<Line> line;
+        std::shared_ptr<SharedLine> line;
         int slave = 1;
         int timeout_ms = 500;
         MeterCounts counts;
@@ -84,14 +87,15 @@ private:
     Meter* meter_of(const SMDSPDevice& device);
     std::string sharing_problem(const SMDSPDevice& device, const LineSettings& settings) const;
     void drop_unused_lines();
-    bool ensure_open(Line& line);
-    void mark_down(Line& line, const std::string& why);
+    bool ensure_open(SharedLine& line);
+    void mark_down(SharedLine& line, const std::string& why);
     void perform(const Queued& queued);
     void fail(SPModbus& device, Meter* meter, const std::string& what, const std::string& why,
               bool quiet);
 
     Reporter report_;
-    std::map<std::string, std::shared_ptr<Line>> lines_;  // by port
+    LineObserver* observer_ = nullptr;
+    std::map<std::string, std::shared_ptr<SharedLine>> lines_;  // by port
     std::map<const SMDSPDevice*, Meter> meters_;
     std::mutex queue_mutex_;
     std::deque<Queued> queue_;

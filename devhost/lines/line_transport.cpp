@@ -1,12 +1,11 @@
-#include "rtu_transport.h"
+#include "line_transport.h"
 
 #include <iterator>
 
-#include <unistd.h>
-
 #include "host/spmodbus.h"
 #include "reply_layout.h"
-#include "rtu_line.h"
+#include "line.h"
+#include "line_factory.h"
 
 namespace devhost {
 
@@ -55,11 +54,11 @@ std::string request_problem(const ModbusRequest& request)
     return "unknown function";
 }
 
-RtuTransport::RtuTransport(Reporter report) : report_(std::move(report)) {}
+LineTransport::LineTransport(Reporter report) : report_(std::move(report)) {}
 
-RtuTransport::~RtuTransport() = default;
+LineTransport::~LineTransport() = default;
 
-RtuTransport::Meter* RtuTransport::meter_of(const SMDSPDevice& device)
+LineTransport::Meter* LineTransport::meter_of(const SMDSPDevice& device)
 {
     const auto found = meters_.find(&device);
     return found == meters_.end() ? nullptr : &found->second;
@@ -75,13 +74,13 @@ std::string line_format(const LineSettings& settings)
 }  // namespace
 
 // Why the device cannot join the line on settings.port, or empty.
-std::string RtuTransport::sharing_problem(const SMDSPDevice& device,
+std::string LineTransport::sharing_problem(const SMDSPDevice& device,
                                           const LineSettings& settings) const
 {
     for (const auto& [other, meter] : meters_) {
-        if (other == &device || meter.line->rtu->settings().port != settings.port)
+        if (other == &device || meter.line->link->settings().port != settings.port)
             continue;
-        const LineSettings& line = meter.line->rtu->settings();
+        const LineSettings& line = meter.line->link->settings();
         if (line.baud != settings.baud || line.parity != settings.parity)
             return "port " + settings.port + " runs at " + line_format(line) + " for slave " +
                    std::to_string(meter.slave) + "; slave " + std::to_string(settings.slave) +
@@ -93,13 +92,13 @@ std::string RtuTransport::sharing_problem(const SMDSPDevice& device,
     return "";
 }
 
-void RtuTransport::drop_unused_lines()
+void LineTransport::drop_unused_lines()
 {
     for (auto it = lines_.begin(); it != lines_.end();)
         it = it->second.use_count() == 1 ? lines_.erase(it) : std::next(it);
 }
 
-bool RtuTransport::init_setting(SPModbus& device, const Json::Value& settings)
+bool LineTransport::init_setting(SPModbus& device, const Json::Value& settings)
 {
     const LineSettingsResult parsed = parse_line_settings(settings, device.baud_rate);
     if (!parsed.usable) {
@@ -114,13 +113,14 @@ bool RtuTransport::init_setting(SPModbus& device, const Json::Value& settings)
     }
     Meter& meter = meters_[&device];
     meter.line.reset();
-    std::shared_ptr<Line>& line = lines_[wanted.port];
-    if (line && (line->rtu->settings().baud != wanted.baud ||
-                 line->rtu->settings().parity != wanted.parity))
+    std::shared_ptr<SharedLine>& line = lines_[wanted.port];
+    if (line && (line->link->settings().baud != wanted.baud ||
+                 line->link->settings().parity != wanted.parity))
         line.reset();  // no other device uses it (sharing_problem): set up anew
     if (!line) {
-        line = std::make_shared<Line>();
-        line->rtu = std::make_unique<RtuLine>(wanted);
+        line = std::make_shared<SharedLine>();
+        line->link = make_line(wanted);
+        line->link->set_observer(observer_);
     }
     meter.line = line;
     meter.slave = wanted.slave;
@@ -129,39 +129,39 @@ bool RtuTransport::init_setting(SPModbus& device, const Json::Value& settings)
     return true;
 }
 
-bool RtuTransport::ensure_open(Line& line)
+bool LineTransport::ensure_open(SharedLine& line)
 {
-    if (line.rtu->is_open())
+    if (line.link->is_open())
         return true;
     std::string error;
-    if (line.rtu->open(error)) {
+    if (line.link->open(error)) {
         if (line.down)
-            report_("port " + line.rtu->settings().port + " is back");
+            report_("port " + line.link->settings().port + " is back");
         line.down = false;
         return true;
     }
     if (!line.down)
-        report_("cannot open port " + line.rtu->settings().port + ": " + error);
+        report_("cannot open port " + line.link->settings().port + ": " + error);
     line.down = true;
     return false;
 }
 
-void RtuTransport::mark_down(Line& line, const std::string& why)
+void LineTransport::mark_down(SharedLine& line, const std::string& why)
 {
-    line.rtu->close();
+    line.link->close();
     if (!line.down)
-        report_("port " + line.rtu->settings().port + " lost (" + why +
+        report_("port " + line.link->settings().port + " lost (" + why +
                 "); reopening at the next poll");
     line.down = true;
 }
 
-int RtuTransport::open_port(SMDSPDevice& device)
+int LineTransport::open_port(SMDSPDevice& device)
 {
     Meter* meter = meter_of(device);
     return meter != nullptr && ensure_open(*meter->line) ? 0 : -1;
 }
 
-int RtuTransport::close_port(SMDSPDevice& device)
+int LineTransport::close_port(SMDSPDevice& device)
 {
     // The line stays open while another meter on it still uses it.
     Meter* meter = meter_of(device);
@@ -170,22 +170,22 @@ int RtuTransport::close_port(SMDSPDevice& device)
     for (const auto& [other, peer] : meters_)
         if (other != &device && peer.line == meter->line)
             return 0;
-    meter->line->rtu->close();
+    meter->line->link->close();
     return 0;
 }
 
-int RtuTransport::refresh_status(SMDSPDevice& device) { return open_port(device); }
+int LineTransport::refresh_status(SMDSPDevice& device) { return open_port(device); }
 
-void RtuTransport::reset(SMDSPDevice&) {}
+void LineTransport::reset(SMDSPDevice&) {}
 
-int RtuTransport::submit(SPModbus& device, const ModbusRequest& request)
+int LineTransport::submit(SPModbus& device, const ModbusRequest& request)
 {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     queue_.push_back({&device, request});
     return 0;
 }
 
-void RtuTransport::forget(const SMDSPDevice& device)
+void LineTransport::forget(const SMDSPDevice& device)
 {
     {
         std::lock_guard<std::mutex> lock(queue_mutex_);
@@ -196,19 +196,26 @@ void RtuTransport::forget(const SMDSPDevice& device)
     drop_unused_lines();
 }
 
-RtuTransport::MeterCounts RtuTransport::meter_counts(const SMDSPDevice& device) const
+LineTransport::MeterCounts LineTransport::meter_counts(const SMDSPDevice& device) const
 {
     const auto found = meters_.find(&device);
     return found == meters_.end() ? MeterCounts{} : found->second.counts;
 }
 
-void RtuTransport::set_quiet(const SMDSPDevice& device, bool quiet)
+void LineTransport::set_observer(LineObserver* observer)
+{
+    observer_ = observer;
+    for (auto& [port, line] : lines_)
+        line->link->set_observer(observer);
+}
+
+void LineTransport::set_quiet(const SMDSPDevice& device, bool quiet)
 {
     if (Meter* meter = meter_of(device))
         meter->quiet = quiet;
 }
 
-std::size_t RtuTransport::perform_pending()
+std::size_t LineTransport::perform_pending()
 {
     std::deque<Queued> batch;
     {
@@ -220,7 +227,7 @@ std::size_t RtuTransport::perform_pending()
     return batch.size();
 }
 
-void RtuTransport::fail(SPModbus& device, Meter* meter, const std::string& what,
+void LineTransport::fail(SPModbus& device, Meter* meter, const std::string& what,
                         const std::string& why, bool quiet)
 {
     ++errors_;
@@ -229,14 +236,14 @@ void RtuTransport::fail(SPModbus& device, Meter* meter, const std::string& what,
         ++meter->counts.errors;
         quiet = quiet || meter->quiet;
         last_failure_ = "slave " + std::to_string(meter->slave) + " on " +
-                        meter->line->rtu->settings().port + ": " + last_failure_;
+                        meter->line->link->settings().port + ": " + last_failure_;
     }
     if (!quiet)
         report_(last_failure_);
     device.on_error();
 }
 
-void RtuTransport::perform(const Queued& queued)
+void LineTransport::perform(const Queued& queued)
 {
     SPModbus& device = *queued.device;
     const ModbusRequest& request = queued.request;
@@ -247,30 +254,29 @@ void RtuTransport::perform(const Queued& queued)
     const std::string problem = request_problem(request);
     if (!problem.empty())
         return fail(device, meter, what, "refused before sending: " + problem, false);
-    Line& line = *meter->line;
+    SharedLine& line = *meter->line;
     if (!ensure_open(line))
-        return fail(device, meter, what, "port " + line.rtu->settings().port + " not open", true);
+        return fail(device, meter, what, "port " + line.link->settings().port + " not open", true);
 
     const MeterAddress address{meter->slave, meter->timeout_ms};
     Exchange exchange;
     switch (request.function) {
     case ModbusFunction::ReadHoldingRegisters:
-        exchange = line.rtu->read_registers(address, request.address, request.count);
+        exchange = line.link->read_registers(address, request.address, request.count);
         break;
     case ModbusFunction::WriteSingleRegister:
-        exchange = line.rtu->write_register(address, request.address, request.values[0]);
+        exchange = line.link->write_register(address, request.address, request.values[0]);
         break;
     case ModbusFunction::WriteMultipleRegisters:
-        exchange = line.rtu->write_registers(address, request.address, request.values);
+        exchange = line.link->write_registers(address, request.address, request.values);
         break;
     }
 
-    // A vanished device node (unplugged adapter, simulator gone) can show as a
-    // mere timeout; its path tells.
-    const bool node_gone = exchange.status == ExchangeStatus::Timeout &&
-                           ::access(line.rtu->settings().port.c_str(), F_OK) != 0;
-    if (exchange.status == ExchangeStatus::LineDown || node_gone) {
-        mark_down(line, node_gone ? "device node gone" : exchange.error);
+    // A line that has gone (unplugged adapter, simulator stopped) can show as
+    // a mere timeout; the line tells.
+    const bool vanished = exchange.status == ExchangeStatus::Timeout && line.link->vanished();
+    if (exchange.status == ExchangeStatus::LineDown || vanished) {
+        mark_down(line, vanished ? "device node gone" : exchange.error);
         return fail(device, meter, what, status_name(ExchangeStatus::LineDown), true);
     }
     if (exchange.status != ExchangeStatus::Ok)
