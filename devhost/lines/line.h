@@ -53,6 +53,10 @@ struct LineFrame {
     // measured it.
     std::chrono::nanoseconds silence_before{0};
     bool intact = true;  // its checksum is right (always, where the line has none)
+    int slave = 0;       // the meter the exchange was with
+    // Why a reply was not taken (a bad checksum, another slave's reply, a
+    // reply cut short), or empty.
+    std::string problem;
 };
 
 // Watches the frames of lines (a trace). Called on the line's thread, after
@@ -77,6 +81,10 @@ public:
     // True when the line itself has gone (an adapter unplugged), which an
     // exchange may show as a mere timeout; the host then reopens it.
     virtual bool vanished() const { return false; }
+    // True when the host sets the line's speed and parity (a serial port),
+    // so that other settings can be tried on it; false for a line that has
+    // none of its own (a TCP connection).
+    virtual bool has_speed() const { return false; }
 
     // The line's address, speed and parity; its slave and timeout are unused.
     const LineSettings& settings() const { return settings_; }

@@ -32,6 +32,57 @@ ExchangeStatus status_of_errno(int error)
 
 constexpr std::size_t kCrcLength = 2;
 
+// The length of a reply as its header declares it, which is how far
+// libmodbus reads one: the address, the function code, what follows the
+// function (a byte count, or the fixed fields of a write's echo), the data
+// the byte count announces, the checksum. An exception reply or an unknown
+// function has one byte after the function code.
+std::size_t declared_reply_length(const std::vector<std::uint8_t>& reply)
+{
+    const std::uint8_t function = reply[1];
+    std::size_t length = 0;
+    switch (function) {
+    case MODBUS_FC_READ_COILS:
+    case MODBUS_FC_READ_DISCRETE_INPUTS:
+    case MODBUS_FC_READ_HOLDING_REGISTERS:
+    case MODBUS_FC_READ_INPUT_REGISTERS:
+    case MODBUS_FC_REPORT_SLAVE_ID:
+    case MODBUS_FC_WRITE_AND_READ_REGISTERS: length = 3 + std::size_t{reply[2]}; break;
+    case MODBUS_FC_WRITE_SINGLE_COIL:
+    case MODBUS_FC_WRITE_SINGLE_REGISTER:
+    case MODBUS_FC_WRITE_MULTIPLE_COILS:
+    case MODBUS_FC_WRITE_MULTIPLE_REGISTERS: length = 6; break;
+    case MODBUS_FC_MASK_WRITE_REGISTER: length = 8; break;
+    default: length = 3; break;
+    }
+    return std::min(length + kCrcLength, reply.size());
+}
+
+// The reply bytes libmodbus left in the buffer, and what was wrong with
+// them. A reply it returns, and one it refuses after reading it whole (a bad
+// checksum; another slave's, returned as length 0), are there as far as
+// their header declares; of a reply announcing more data than a frame holds
+// only the header (address, function, byte count) was read. A reply cut
+// short ends in a timeout that does not say how many bytes came.
+struct ReplySeen {
+    std::size_t length = 0;
+    std::string problem;
+};
+
+ReplySeen reply_seen(int length, int error, const std::vector<std::uint8_t>& buffer)
+{
+    if (length > 0)
+        return {static_cast<std::size_t>(length), ""};
+    if (length == 0)
+        return {declared_reply_length(buffer),
+                "reply from slave " + std::to_string(buffer[0])};
+    if (error == EMBBADCRC)
+        return {declared_reply_length(buffer), "bad CRC"};
+    if (error == EMBBADDATA)
+        return {3, "announces more data than a frame holds"};
+    return {};
+}
+
 }  // namespace
 
 SerialLine::SerialLine(LineSettings settings)
@@ -103,31 +154,51 @@ Exchange SerialLine::transact(const MeterAddress& meter, const std::vector<std::
     last_frame_end_ = request_end;
     if (sent_length < 0)
         return failed_exchange(status_of_errno(errno), modbus_strerror(errno));
-    if (observed())
-        notify({LineFrame::Direction::Sent, sent, with_rtu_crc(request),
-                std::chrono::duration_cast<std::chrono::nanoseconds>(quiet_before_request), true});
+    if (observed()) {
+        LineFrame frame;
+        frame.direction = LineFrame::Direction::Sent;
+        frame.time = sent;
+        frame.bytes = with_rtu_crc(request);
+        frame.silence_before = quiet_before_request;
+        frame.slave = meter.slave;
+        notify(frame);
+    }
 
+    // Zeroed, so that a first byte read shows (no reply starts with address 0).
     reply.assign(MODBUS_RTU_MAX_ADU_LENGTH, 0);
     const int length = modbus_receive_confirmation(modbus_, reply.data());
     const int receive_error = errno;
     const auto received = Clock::now();
-    if (length >= 0 || receive_error != ETIMEDOUT)
+    const bool timed_out = length < 0 && receive_error == ETIMEDOUT;
+    if (!timed_out)
         last_frame_end_ = std::max(last_frame_end_, received);
-    if (length < 0 && receive_error == ETIMEDOUT && observed())
-        notify({LineFrame::Direction::Timeout, received, {}, {}, true});
+    if (observed()) {
+        LineFrame frame;
+        frame.time = received;
+        frame.slave = meter.slave;
+        const ReplySeen seen = reply_seen(length, receive_error, reply);
+        if (timed_out) {
+            frame.direction = LineFrame::Direction::Timeout;
+            if (reply[0] != 0)
+                frame.problem = "a reply began and was cut short";
+            notify(frame);
+        } else if (seen.length > 0) {
+            frame.direction = LineFrame::Direction::Received;
+            frame.bytes.assign(reply.begin(), reply.begin() + static_cast<long>(seen.length));
+            // The reply began one wire time before its last byte was read.
+            const auto began = received - wire_time(line.baud, line.parity, seen.length);
+            frame.silence_before = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                std::max(began - request_end, Clock::duration::zero()));
+            frame.intact = rtu_crc_ok(frame.bytes.data(), frame.bytes.size());
+            frame.problem = seen.problem;
+            notify(frame);
+        }
+    }
     if (length < 0)
         return failed_exchange(status_of_errno(receive_error), modbus_strerror(receive_error));
     if (length == 0)
         return failed_exchange(ExchangeStatus::BadReply, "reply from another slave");
     reply.resize(static_cast<std::size_t>(length));
-    if (observed()) {
-        // The reply began one wire time before its last byte was read.
-        const auto began = received - wire_time(line.baud, line.parity, reply.size());
-        notify({LineFrame::Direction::Received, received, reply,
-                std::chrono::duration_cast<std::chrono::nanoseconds>(
-                    std::max(began - request_end, Clock::duration::zero())),
-                rtu_crc_ok(reply.data(), reply.size())});
-    }
     if (reply.size() < kCrcLength)
         return failed_exchange(ExchangeStatus::BadReply, "reply too short");
     reply.resize(reply.size() - kCrcLength);

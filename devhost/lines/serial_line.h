@@ -25,6 +25,7 @@ public:
     bool is_open() const override { return modbus_ != nullptr; }
     // The device node is gone (unplugged adapter, simulator stopped).
     bool vanished() const override;
+    bool has_speed() const override { return true; }
 
 private:
     Exchange transact(const MeterAddress& meter, const std::vector<std::uint8_t>& request,
