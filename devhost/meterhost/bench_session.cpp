@@ -97,15 +97,23 @@ void BenchSession::start_simulator(LineConfig& line)
                                           line.port);
 }
 
-void BenchSession::load_devices(const HostConfig& config)
+std::unique_ptr<devhost::LoadedModule> load_module(
+    const HostOptions& options, const std::function<void(const std::string&)>& report)
 {
-    const std::string path = options_.module.empty() ? default_module_path() : options_.module;
+    const std::string path = options.module.empty() ? default_module_path() : options.module;
+    std::unique_ptr<devhost::LoadedModule> module;
     try {
-        module_ = std::make_unique<devhost::LoadedModule>(path);
+        module = std::make_unique<devhost::LoadedModule>(path);
     } catch (const devhost::ModuleLoadError& error) {
         throw SetupFailure(kExitUsage, error.what());
     }
-    report_("loaded " + path + ": " + devhost::describe(devhost::read_module_identity(path)));
+    report("loaded " + path + ": " + devhost::describe(devhost::read_module_identity(path)));
+    return module;
+}
+
+void BenchSession::load_devices(const HostConfig& config)
+{
+    module_ = load_module(options_, report_);
     std::size_t index = 0;
     lines_.reserve(config.lines.size());
     for (const LineConfig& line_config : config.lines) {
@@ -144,6 +152,12 @@ std::size_t BenchSession::meter_count() const
     for (const MeterLine& line : lines_)
         count += line.meters.size();
     return count;
+}
+
+void BenchSession::watch_lines(devhost::LineObserver* observer)
+{
+    for (MeterLine& line : lines_)
+        line.transport->set_observer(observer);
 }
 
 bool BenchSession::restore_from_history(MeterDevice& meter)

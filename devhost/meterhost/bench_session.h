@@ -21,6 +21,7 @@
 
 namespace devhost {
 class HistoryStore;
+class LineObserver;
 class LoadedModule;
 }
 namespace metersim {
@@ -40,6 +41,12 @@ struct SetupFailure : std::runtime_error {
 };
 
 constexpr int kExitUsage = 2;  // command line, configuration, port or module unusable
+
+// The module --module names (default: kalvorpowermeter.so beside meterhost),
+// loaded, with one message naming its version and build id. Throws
+// SetupFailure.
+std::unique_ptr<devhost::LoadedModule> load_module(
+    const HostOptions& options, const std::function<void(const std::string&)>& report);
 
 struct MeterDevice {
     std::size_t index = 0;  // in the order of the configuration, over all lines
@@ -77,6 +84,9 @@ public:
     RoundRecorder& recorder() { return recorder_; }
     // The simulated line meterhost started, or null.
     metersim::Simulator* simulator() { return simulator_.get(); }
+
+    // Every frame of every line to the observer (a trace); null for none.
+    void watch_lines(devhost::LineObserver* observer);
 
     // Offers the newest record stored for the meter's data id to its device;
     // true when it took it (which completes a round at once).

@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,7 @@ namespace meterhost {
 
 const char kHelpText[] = R"(Usage: meterhost [OPTIONS] [--port DEVICE [LINE OPTIONS]]...
        meterhost write [OPTIONS] ADDRESS VALUE [VALUE...]
+       meterhost scan --port DEVICE [SCAN OPTIONS] [--json] [--trace FILE]
 
 Loads the power-meter module as the gateway does and drives meters over
 Modbus RTU: real meters on one or more serial lines (--port), or, without
@@ -40,6 +42,27 @@ message. Before every request the line is left silent for 3.5 characters
 210, at most 123) of one meter, waits for its reply and prints whether the
 meter confirmed the write. ADDRESS and VALUE are 0 to 65535, decimal or 0x
 hex. It takes at most one --port and one --slave.
+
+'scan' finds the meters on one line. At each line setting (speed and
+parity) it asks every address in turn for the module's block read, through
+a device the module makes for that address and setting, one transaction at
+a time with the silence kept, and prints each meter that answers: its
+address, speed and parity and a line voltage, a current and the frequency
+from its snapshot. With --json it prints one line per meter instead,
+{"port":"DEVICE","baud":N,"parity":"N","slave":N,"snapshot":TEXT}. Once a
+setting has found meters the others are not tried (the meters of a line
+share its setting), and an address found is not asked again. Each silent
+address costs one timeout, and nothing more. On a terminal a progress line
+shows the setting, the address, the meters found and the time left at
+most; Ctrl-C ends the scan with what it has found.
+  --baud LIST        speeds to try, in this order (default
+                     9600,19200,38400,115200,57600,4800,2400,1200)
+  --parity LIST      parities to try at each speed (default N,E,O)
+  --slave LIST       addresses to ask (default 1-247)
+  --timeout-ms N     how long to wait for each reply (default 500)
+  --all-settings     try every setting, also after one has found meters
+On a line without a speed of its own (not a serial port) only the addresses
+are tried.
 
 Lines: each --port starts a line; the --baud, --parity, --slave and
 --timeout-ms after it apply to that line. Given before the first --port
@@ -74,14 +97,24 @@ Options:
   --history FILE     keep every stored record in the SQLite database FILE,
                      and start each meter from the newest one stored for its
                      data id: it is shown first and not counted in --rounds
+  --trace FILE       write every frame on every line to FILE as it happens,
+                     one JSON line each: {"t_us":N,"port":"DEVICE",
+                     "dir":"sent","hex":"0103...","silence_us":N,
+                     "crc_ok":true,"slave":N}; t_us counts microseconds from
+                     the start, silence_us is how long the line was quiet
+                     before the frame as meterhost measured it. "dir" is
+                     "sent", "received" or "timeout" (no bytes); a reply
+                     not taken (bad CRC, another slave's) also has
+                     "problem". Polling, write and scan.
   --help             show this text
 
 Standard output carries only meterhost's own output (snapshots, tables,
 write results); the module's diagnostics ("rvSize is N", "SPModbus get
 error") and meterhost's messages go to standard error.
 
-Exit status: 0 success (write: confirmed); 1 write not confirmed; 2 bad
-command line or configuration, or the port or module cannot be used.
+Exit status: 0 success (write: confirmed; scan: a meter found); 1 write not
+confirmed, or scan found no meter; 2 bad command line or configuration, or
+the port or module cannot be used.
 )";
 
 namespace {
@@ -134,6 +167,22 @@ Setter seconds(double max, std::function<void(HostOptions&, double)> store)
     };
 }
 
+// Each comma-separated item of a list to `take`; false when one is empty or
+// refused.
+bool each_item(const std::string& list, const std::function<bool(const std::string&)>& take)
+{
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = list.find(',', start);
+        const std::string item = list.substr(start, comma - start);
+        if (item.empty() || !take(item))
+            return false;
+        if (comma == std::string::npos)
+            return true;
+        start = comma + 1;
+    }
+}
+
 Setter integer(long min, long max, std::function<void(HostOptions&, long)> store)
 {
     return [=](HostOptions& options, const std::string& option, const std::string& value) {
@@ -166,19 +215,48 @@ const std::map<std::string, Setter>& valued_options()
          }},
         {"--baud",
          [](HostOptions& o, const std::string& option, const std::string& value) {
-             long number = 0;
-             if (!parse_long(value, 1, 4000000, number) ||
-                 !devhost::is_standard_baud(static_cast<int>(number)))
-                 return option + " needs a serial line speed (300 to 921600, e.g. 9600), not '" +
-                        value + "'";
-             current_line(o).baud = static_cast<int>(number);
+             std::vector<int> bauds;
+             const bool parsed = each_item(value, [&](const std::string& item) {
+                 long number = 0;
+                 if (!parse_long(item, 1, 4000000, number) ||
+                     !devhost::is_standard_baud(static_cast<int>(number)) ||
+                     std::find(bauds.begin(), bauds.end(), number) != bauds.end())
+                     return false;
+                 bauds.push_back(static_cast<int>(number));
+                 return true;
+             });
+             const bool scan = o.mode == Mode::Scan;
+             if (!parsed)
+                 return option + " needs a serial line speed (300 to 921600, e.g. 9600)" +
+                        (scan ? " or a list of them (9600,19200)" : "") + ", not '" + value + "'";
+             if (scan)
+                 o.scan.bauds = bauds;
+             else if (bauds.size() > 1)
+                 return option + " takes one speed; lists of them are for scan";
+             else
+                 current_line(o).baud = bauds[0];
              return std::string();
          }},
         {"--parity",
          [](HostOptions& o, const std::string& option, const std::string& value) {
-             if (value != "N" && value != "E" && value != "O")
-                 return option + " takes N, E or O, not '" + value + "'";
-             current_line(o).parity = value[0];
+             std::vector<char> parities;
+             const bool parsed = each_item(value, [&](const std::string& item) {
+                 if ((item != "N" && item != "E" && item != "O") ||
+                     std::find(parities.begin(), parities.end(), item[0]) != parities.end())
+                     return false;
+                 parities.push_back(item[0]);
+                 return true;
+             });
+             const bool scan = o.mode == Mode::Scan;
+             if (!parsed)
+                 return option + " takes N, E or O" + (scan ? " or a list of them (N,E)" : "") +
+                        ", not '" + value + "'";
+             if (scan)
+                 o.scan.parities = parities;
+             else if (parities.size() > 1)
+                 return option + " takes one parity; lists of them are for scan";
+             else
+                 current_line(o).parity = parities[0];
              return std::string();
          }},
         {"--slave",
@@ -214,6 +292,11 @@ const std::map<std::string, Setter>& valued_options()
              o.history_file = value;
              return value.empty() ? option + " needs a file" : std::string();
          }},
+        {"--trace",
+         [](HostOptions& o, const std::string& option, const std::string& value) {
+             o.trace_file = value;
+             return value.empty() ? option + " needs a file" : std::string();
+         }},
         {"--interval", seconds(86400, [](HostOptions& o, double s) { o.interval_s = s; })},
         {"--retry-min", seconds(3600, [](HostOptions& o, double s) { o.retry_min_s = s; })},
         {"--retry-max", seconds(3600, [](HostOptions& o, double s) { o.retry_max_s = s; })},
@@ -237,17 +320,42 @@ std::string parse_write_operands(const std::vector<std::string>& operands, HostO
     return "";
 }
 
+// Options that have no meaning in a mode.
+struct ModeOptions {
+    Mode mode;
+    const char* name;
+    std::vector<const char*> not_applying;
+};
+
+const ModeOptions kModeOptions[] = {
+    {Mode::Poll, "polling", {"--all-settings"}},
+    {Mode::Write, "write",
+     {"--rounds", "--interval", "--json", "--history", "--retry-min", "--retry-max",
+      "--all-settings"}},
+    {Mode::Scan, "scan",
+     {"--rounds", "--interval", "--history", "--retry-min", "--retry-max", "--config",
+      "--data-id"}},
+};
+
 std::string check_combination(const HostOptions& options, const std::vector<std::string>& given)
 {
     if (options.retry_min_s > options.retry_max_s)
         return "--retry-min must not be longer than --retry-max";
+    for (const ModeOptions& mode : kModeOptions) {
+        if (mode.mode != options.mode)
+            continue;
+        for (const char* option : mode.not_applying)
+            for (const std::string& name : given)
+                if (name == option)
+                    return std::string(option) + " does not apply to " + mode.name;
+    }
+    if (options.mode == Mode::Scan) {
+        if (options.lines.size() != 1)
+            return "scan takes one --port";
+        return "";
+    }
     if (options.mode != Mode::Write)
         return "";
-    for (const char* option :
-         {"--rounds", "--interval", "--json", "--history", "--retry-min", "--retry-max"})
-        for (const std::string& name : given)
-            if (name == option)
-                return std::string(option) + " does not apply to write";
     if (options.lines.size() > 1)
         return "write takes one --port";
     const bool several = options.defaults.slaves.size() > 1 ||
@@ -257,6 +365,21 @@ std::string check_combination(const HostOptions& options, const std::vector<std:
     return "";
 }
 
+// Where the subcommand stands: the first word that is neither an option nor
+// an option's value; args.size() when there is none.
+std::size_t subcommand_at(const std::vector<std::string>& args)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) != 0)
+            return i;
+        if (args[i].find('=') == std::string::npos && valued_options().count(args[i]) != 0)
+            ++i;
+    }
+    return args.size();
+}
+
+const std::map<std::string, Mode> kSubcommands = {{"write", Mode::Write}, {"scan", Mode::Scan}};
+
 }  // namespace
 
 ParsedCommandLine parse_command_line(const std::vector<std::string>& args)
@@ -265,6 +388,12 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args)
     HostOptions& options = parsed.options;
     std::vector<std::string> operands;
     std::vector<std::string> given;
+    // Known first: it decides how some options read (--baud takes a list in scan).
+    const std::size_t subcommand = subcommand_at(args);
+    const auto named = subcommand < args.size() ? kSubcommands.find(args[subcommand])
+                                                : kSubcommands.end();
+    if (named != kSubcommands.end())
+        options.mode = named->second;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
         if (option == "--help" || option == "-h") {
@@ -273,8 +402,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args)
             return parsed;
         }
         if (option.rfind("--", 0) != 0) {
-            if (options.mode == Mode::Poll && option == "write") {
-                options.mode = Mode::Write;
+            if (i == subcommand && named != kSubcommands.end()) {
+                continue;
             } else if (options.mode == Mode::Write) {
                 operands.push_back(option);
             } else {
@@ -292,12 +421,12 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args)
             has_value = true;
         }
         given.push_back(option);
-        if (option == "--json") {
+        if (option == "--json" || option == "--all-settings") {
             if (has_value) {
-                parsed.error = "--json takes no value";
+                parsed.error = option + " takes no value";
                 return parsed;
             }
-            options.json = true;
+            (option == "--json" ? options.json : options.scan.all_settings) = true;
             continue;
         }
         const auto setter = valued_options().find(option);

@@ -1,4 +1,5 @@
-// The meterhost command line: polling (the default) or the write subcommand.
+// The meterhost command line: polling (the default), or the write or scan
+// subcommand.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 
 namespace meterhost {
 
-enum class Mode { Poll, Write, Help };
+enum class Mode { Poll, Write, Scan, Help };
 
 // One serial line as the command line gives it: --port and the --baud,
 // --parity, --slave and --timeout-ms that follow it.
@@ -20,6 +21,14 @@ struct LineOptions {
     std::optional<int> timeout_ms;
 };
 
+// scan: the line settings to try, each speed with each parity in the order
+// given; empty: the usual ones.
+struct ScanOptions {
+    std::vector<int> bauds;
+    std::vector<char> parities;
+    bool all_settings = false;  // go on once a setting has found meters
+};
+
 struct HostOptions {
     Mode mode = Mode::Poll;
     std::string module;  // empty: kalvorpowermeter.so beside the executable
@@ -28,6 +37,7 @@ struct HostOptions {
     std::vector<LineOptions> lines;  // one per --port, in order
     std::string config_file;
     std::string history_file;
+    std::string trace_file;  // every frame on every line; empty: none
     std::uint32_t data_id = 1;
     double interval_s = 1.0;
     std::optional<unsigned long> rounds;
@@ -39,6 +49,7 @@ struct HostOptions {
     // write: the register address and the values, one or more.
     std::uint16_t address = 0;
     std::vector<std::uint16_t> values;
+    ScanOptions scan;
 };
 
 struct ParsedCommandLine {

@@ -1,4 +1,4 @@
-// The two things meterhost does with a set-up session.
+// What meterhost does: poll and write with a set-up session, scan a line.
 #pragma once
 
 #include <functional>
@@ -7,6 +7,10 @@
 #include "bench_session.h"
 #include "command_line.h"
 #include "host_output.h"
+
+namespace devhost {
+class LineObserver;
+}
 
 namespace meterhost {
 
@@ -21,5 +25,13 @@ int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
 
 // One register write and its outcome; 0 confirmed, 1 not.
 int run_write(BenchSession& session, const HostOptions& options, HostOutput& out);
+
+// A scan that found no meter.
+constexpr int kExitNoMeterFound = 1;
+
+// Finds the meters on the one --port line (scan_plan.h), printing each as it
+// is found; 0 when it found any. Throws SetupFailure.
+int run_scan(const HostOptions& options, HostOutput& out, const Reporter& report,
+             devhost::LineObserver* trace);
 
 }  // namespace meterhost

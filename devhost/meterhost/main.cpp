@@ -1,7 +1,10 @@
 // meterhost: the bench host. Loads the power-meter module as the gateway's
-// host does and drives meters on serial lines over Modbus RTU.
+// host does and drives meters on serial lines over Modbus RTU, or finds
+// them (scan).
 #include <cerrno>
 #include <iostream>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@
 #include "bench_session.h"
 #include "command_line.h"
 #include "commands.h"
+#include "frame_trace.h"
 #include "host_config.h"
 #include "host_output.h"
 
@@ -26,6 +30,18 @@ void report(const std::string& line)
         if (written <= 0)
             return;
         done += static_cast<std::size_t>(written);
+    }
+}
+
+// The --trace file, or null without one. Throws SetupFailure.
+std::unique_ptr<meterhost::FrameTrace> open_trace(const meterhost::HostOptions& options)
+{
+    if (options.trace_file.empty())
+        return nullptr;
+    try {
+        return std::make_unique<meterhost::FrameTrace>(options.trace_file, report);
+    } catch (const std::runtime_error& error) {
+        throw meterhost::SetupFailure(meterhost::kExitUsage, error.what());
     }
 }
 
@@ -49,10 +65,13 @@ int main(int argc, char** argv)
         std::cout << kHelpText;
         return 0;
     }
-    const HostConfig config = build_host_config(options);
-    if (!config.ok) {
-        report(config.error);
-        return kExitUsage;
+    HostConfig config;
+    if (options.mode != Mode::Scan) {
+        config = build_host_config(options);
+        if (!config.ok) {
+            report(config.error);
+            return kExitUsage;
+        }
     }
 
     HostOutput out;
@@ -62,7 +81,12 @@ int main(int argc, char** argv)
         return 1;
     }
     try {
+        // Declared first, so that it outlives every line it watches.
+        const std::unique_ptr<FrameTrace> trace = open_trace(options);
+        if (options.mode == Mode::Scan)
+            return run_scan(options, out, report, trace.get());
         BenchSession session(options, config, report);
+        session.watch_lines(trace.get());
         return options.mode == Mode::Write ? run_write(session, options, out)
                                            : run_poll(session, options, out, report);
     } catch (const SetupFailure& failure) {

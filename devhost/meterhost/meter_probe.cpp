@@ -1,0 +1,79 @@
+#include "meter_probe.h"
+
+#include "bench_session.h"
+#include "module_loader.h"
+#include "snapshot_view.h"
+
+namespace meterhost {
+
+namespace {
+
+Json::Value without_address(Json::Value config)
+{
+    config.removeMember("slave");
+    return config;
+}
+
+}  // namespace
+
+MeterProbe::MeterProbe(const devhost::LoadedModule& module, Reporter report)
+    : module_(module), report_(report), recorder_(nullptr, report), transport_(report)
+{
+}
+
+MeterProbe::~MeterProbe() { release(); }
+
+void MeterProbe::release()
+{
+    if (current_.device != nullptr)
+        transport_.forget(*current_.device);
+    current_.device.reset();  // through the virtual destructor, in the module's code
+    current_.binding.reset();
+}
+
+MeterProbe::Outcome MeterProbe::probe(const Json::Value& config)
+{
+    // Two devices on one port must agree on its setting: at another setting
+    // the line is set up anew.
+    Probing next;
+    next.line = without_address(config);
+    if (current_.device != nullptr && current_.line != next.line)
+        release();
+    try {
+        next.device = module_.create_device();
+    } catch (const devhost::ModuleLoadError& error) {
+        throw SetupFailure(kExitUsage, error.what());
+    }
+    next.binding = devhost::bind_backends(*next.device, {&transport_, &recorder_, nullptr});
+    const int slave = config["slave"].asInt();
+    if (!next.device->Init(std::weak_ptr<SMDController>(), static_cast<std::uint32_t>(slave),
+                           config)) {
+        transport_.forget(*next.device);
+        throw SetupFailure(kExitUsage, "the device for slave " + std::to_string(slave) + " on " +
+                                           config["port"].asString() +
+                                           " rejected its configuration");
+    }
+    // Silent addresses are what a scan expects; they are not reported.
+    transport_.set_quiet(*next.device, true);
+    release();
+    current_ = std::move(next);
+
+    SPModbus& device = *current_.device;
+    if (device.OpenPort() != 0)
+        return {Outcome::Kind::LineFailed, ""};
+    device.RefreshStatus();
+    transport_.perform_pending();
+    const auto counts = transport_.meter_counts(device);
+    if (counts.answered == 0 || counts.errors != 0 || recorder_.rounds(device) == 0)
+        return {};
+    const auto text = request_snapshot(device);
+    if (!text) {
+        report_("the device of slave " + std::to_string(slave) + " on " +
+                config["port"].asString() + " answered but gave no snapshot (request " +
+                std::to_string(kSnapshotTextRequest) + ")");
+        return {};
+    }
+    return {Outcome::Kind::Answered, *text};
+}
+
+}  // namespace meterhost

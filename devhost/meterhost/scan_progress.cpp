@@ -1,0 +1,62 @@
+#include "scan_progress.h"
+
+#include <cerrno>
+
+#include <unistd.h>
+
+namespace meterhost {
+
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr char kLineStartAndErase[] = "\r\x1b[K";
+
+void write_whole(const std::string& text)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t written = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+}  // namespace
+
+void ScanProgress::update(const std::string& text)
+{
+    if (!shown_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (drawn_ && now - drawn_at_ < kRedrawInterval)
+        return;
+    write_whole(kLineStartAndErase + text);
+    drawn_ = true;
+    drawn_at_ = now;
+}
+
+void ScanProgress::clear()
+{
+    if (!drawn_)
+        return;
+    write_whole(kLineStartAndErase);
+    drawn_ = false;
+}
+
+std::string time_left_text(std::chrono::nanoseconds left)
+{
+    const long long seconds = std::chrono::ceil<std::chrono::seconds>(left).count();
+    std::string text = "at most ";
+    if (seconds >= 3600)
+        text += std::to_string(seconds / 3600) + " h " + std::to_string(seconds % 3600 / 60) +
+                " min";
+    else if (seconds >= 60)
+        text += std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
+    else
+        text += std::to_string(seconds) + " s";
+    return text + " left";
+}
+
+}  // namespace meterhost
