@@ -88,10 +88,11 @@ RunningSlave start_metersim(const std::vector<std::string>& extra_args)
     return read_port(std::make_unique<ChildProcess>(argv));
 }
 
-RunningSlave start_plain_slave(const std::string& table_file)
+RunningSlave start_plain_slave(const std::vector<std::string>& args)
 {
-    return read_port(std::make_unique<ChildProcess>(
-        std::vector<std::string>{kPlainSlave, table_file}));
+    std::vector<std::string> argv{kPlainSlave};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return read_port(std::make_unique<ChildProcess>(argv));
 }
 
 Json::Value parse_json(const std::string& text)

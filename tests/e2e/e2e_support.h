@@ -45,7 +45,8 @@ struct RunningSlave {
     std::string port;
 };
 RunningSlave start_metersim(const std::vector<std::string>& extra_args);
-RunningSlave start_plain_slave(const std::string& table_file);
+// libmodbus's own slaves: [--baud N] [ADDRESS:]TABLE_FILE... (fixtures/plain_slave.cpp).
+RunningSlave start_plain_slave(const std::vector<std::string>& args);
 
 // One JSON line of meterhost --json, parsed; a null value if it is not JSON.
 Json::Value parse_json(const std::string& text);

@@ -59,7 +59,7 @@ TEST(MeterhostPolling, JsonLinesFromAnIndependentLibmodbusSlave)
 {
     TempDir dir;
     const Registers registers = edge_table();
-    auto slave = start_plain_slave(dir.file("table", table_text(registers)));
+    auto slave = start_plain_slave({dir.file("table", table_text(registers))});
     expect_json_rounds(run_command(poll_args(slave.port, 3)), registers, 3);
 }
 
