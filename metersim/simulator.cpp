@@ -250,6 +250,7 @@ void Simulator::handle(const ReceivedFrame& frame)
     RequestTiming timing;
     timing.slave = bytes[0];
     timing.function = bytes.size() > 1 ? bytes[1] : 0;
+    timing.bytes = bytes;
     timing.gap_before = silence_before(frame.first_byte);
     const auto needed = inter_frame_silence(options_.baud, options_.parity);
     // The first frame has nothing before it to run into.

@@ -53,6 +53,7 @@ struct SimulatorOptions {
 struct RequestTiming {
     int slave = 0;     // the frame's address byte
     int function = 0;  // its function code; 0 for a frame too short to have one
+    std::vector<std::uint8_t> bytes;  // the frame as received, checksum included
     std::chrono::nanoseconds gap_before{0};
     bool rejected = false;  // dropped for too short a silence (line timing only)
 };

@@ -228,7 +228,8 @@ const std::map<std::string, Setter>& valued_options()
              const bool scan = o.mode == Mode::Scan;
              if (!parsed)
                  return option + " needs a serial line speed (300 to 921600, e.g. 9600)" +
-                        (scan ? " or a list of them (9600,19200)" : "") + ", not '" + value + "'";
+                        (scan ? " or a list of them, each once (9600,19200)" : "") + ", not '" +
+                        value + "'";
              if (scan)
                  o.scan.bauds = bauds;
              else if (bauds.size() > 1)
@@ -249,8 +250,9 @@ const std::map<std::string, Setter>& valued_options()
              });
              const bool scan = o.mode == Mode::Scan;
              if (!parsed)
-                 return option + " takes N, E or O" + (scan ? " or a list of them (N,E)" : "") +
-                        ", not '" + value + "'";
+                 return option + " takes N, E or O" +
+                        (scan ? " or a list of them, each once (N,E)" : "") + ", not '" + value +
+                        "'";
              if (scan)
                  o.scan.parities = parities;
              else if (parities.size() > 1)

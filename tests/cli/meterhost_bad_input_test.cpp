@@ -121,6 +121,27 @@ INSTANTIATE_TEST_SUITE_P(
     name_of);
 
 INSTANTIATE_TEST_SUITE_P(
+    ScanAndTrace, MeterhostBadInput,
+    testing::Values(
+        BadInput{"ScanWithoutPort", {"scan", "--slave", "1-5"}, "", "scan takes one --port"},
+        BadInput{"ScanOfTwoPorts", {"scan", "--port", "/dev/ttyS0", "--port", "/dev/ttyS1"}, "",
+                 "scan takes one --port"},
+        BadInput{"ScanWithRounds", {"--port", "/dev/ttyS0", "scan", "--rounds", "1"}, "",
+                 "--rounds does not apply to scan"},
+        BadInput{"ScanParityListWithJunk", {"scan", "--port", "/dev/ttyS0", "--parity", "N,X"},
+                 "", "--parity"},
+        BadInput{"ScanSpeedTwice", {"scan", "--port", "/dev/ttyS0", "--baud", "9600,9600"}, "",
+                 "--baud"},
+        BadInput{"SpeedListWhenPolling", {"--baud", "9600,19200"}, "", "for scan"},
+        BadInput{"AllSettingsWhenPolling", {"--all-settings"}, "", "--all-settings"},
+        BadInput{"ScanOfAPortThatIsNoTerminal", {"scan", "--port", "/dev/null"}, "",
+                 "/dev/null"},
+        BadInput{"TraceInMissingFolder",
+                 {"--port", "/dev/null", "--trace", "/nonexistent/folder/trace.jsonl"}, "",
+                 "/nonexistent/folder/trace.jsonl"}),
+    name_of);
+
+INSTANTIATE_TEST_SUITE_P(
     ConfigurationFiles, MeterhostBadInput,
     testing::Values(
         BadInput{"ConfigIsADirectory", {"--config", "/tmp"}, "", "/tmp"},

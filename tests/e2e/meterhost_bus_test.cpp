@@ -2,12 +2,16 @@
 // simulated buses in this process, whose registers and line timing the tests
 // read back: the silence before every request, byte-exact tagged snapshots
 // of every meter, a dead meter that neither holds the run up nor stays
-// unreported, writes that reach one meter only, and whole diagnostic lines.
+// unreported, writes that reach one meter only, and whole diagnostic lines;
+// the frame trace of two lines checked against what each simulator saw; and
+// scans that find exactly the meters of a line at their own speed.
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include "e2e_support.h"
 #include "history_store.h"
@@ -15,6 +19,7 @@
 #include "line_timing.h"
 #include "module_loader.h"
 #include "reply_layout.h"
+#include "rtu_frame.h"
 #include "simulator.h"
 
 namespace {
@@ -145,6 +150,128 @@ void expect_whole_diagnostic_lines(const std::string& err)
     }
 }
 
+// One line of a --trace file.
+struct TracedFrame {
+    std::string port;
+    std::string dir;
+    std::vector<std::uint8_t> bytes;
+    long long silence_us = 0;
+    bool crc_ok = false;
+    int slave = 0;
+};
+
+std::vector<std::uint8_t> bytes_of_hex(const std::string& hex)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+// Every line of the file a whole JSON object with the keys of its kind.
+std::vector<TracedFrame> read_trace(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::vector<TracedFrame> frames;
+    for (const std::string& line : lines_of(text.str())) {
+        const Json::Value json = parse_json(line);
+        TracedFrame frame;
+        frame.port = json["port"].asString();
+        frame.dir = json["dir"].asString();
+        frame.slave = json["slave"].asInt();
+        const bool timeout = frame.dir == "timeout";
+        const bool whole = json.isObject() && json["t_us"].isInt64() && json["port"].isString() &&
+                           (timeout || (json["hex"].isString() && json["silence_us"].isInt64() &&
+                                        json["crc_ok"].isBool()));
+        EXPECT_TRUE(whole) << "not a whole trace line: " << line;
+        if (!timeout) {
+            frame.bytes = bytes_of_hex(json["hex"].asString());
+            frame.silence_us = json["silence_us"].asInt64();
+            frame.crc_ok = json["crc_ok"].asBool();
+        }
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+bool crc_right(const std::vector<std::uint8_t>& frame)
+{
+    if (frame.size() < 4)
+        return false;
+    const std::uint16_t crc = metersim::crc16(frame.data(), frame.size() - 2);
+    return frame[frame.size() - 2] == (crc & 0xFF) && frame.back() == crc >> 8;
+}
+
+std::vector<std::uint8_t> block_reply(int slave, const RegisterValues& registers)
+{
+    return metersim::read_reply(static_cast<std::uint8_t>(slave),
+                                std::vector<std::uint16_t>(registers.begin(), registers.end()));
+}
+
+long long whole_microseconds(std::chrono::nanoseconds duration) { return duration.count() / 1000; }
+
+// A request as traced: a correct checksum, said to be so, and at least the
+// 3.5 characters of silence meterhost keeps before it, which it measures
+// from the end of the last frame to the moment it hands the request over.
+void expect_request(const TracedFrame& frame, int baud, char parity)
+{
+    EXPECT_EQ(frame.dir, "sent");
+    EXPECT_TRUE(crc_right(frame.bytes)) << testing::PrintToString(frame.bytes);
+    EXPECT_TRUE(frame.crc_ok);
+    EXPECT_EQ(frame.bytes.at(0), frame.slave);
+    EXPECT_GE(frame.silence_us,
+              whole_microseconds(metersim::inter_frame_silence(baud, parity)))
+        << "before a request to slave " << frame.slave;
+}
+
+// One simulated line's trace against what its simulator saw. Each request
+// is the next frame the simulator received, byte for byte. Its silence, as
+// meterhost measured it after a reply, is never more than the simulator's
+// own measurement: meterhost counts from after it read the reply's last
+// byte to before it hands the request over, the simulator from before it
+// handed that byte over to after it read the request's first. Each reply is
+// the one the simulator sends for the meter's registers, after at least the
+// 3.5 characters the simulator keeps before it; the two programs round a
+// character's time to the nanosecond differently, which stays within 1 us
+// for a frame.
+void expect_trace_of_line(const std::vector<TracedFrame>& trace, const Simulator& bus, int baud)
+{
+    const auto received = bus.timings();
+    std::size_t request = 0;
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        const TracedFrame& frame = trace[i];
+        if (frame.dir == "received") {
+            EXPECT_EQ(frame.bytes, block_reply(frame.slave, bus.registers(frame.slave)));
+            EXPECT_TRUE(frame.crc_ok);
+            EXPECT_GE(frame.silence_us,
+                      whole_microseconds(metersim::inter_frame_silence(baud, 'N')) - 1);
+            continue;
+        }
+        if (frame.dir != "sent")
+            continue;
+        expect_request(frame, baud, 'N');
+        ASSERT_LT(request, received.size()) << "a request the simulator never saw";
+        EXPECT_EQ(frame.bytes, received[request].bytes) << "request " << request;
+        if (i > 0 && trace[i - 1].dir == "received") {
+            EXPECT_LE(frame.silence_us, whole_microseconds(received[request].gap_before))
+                << "request " << request;
+        }
+        ++request;
+    }
+    EXPECT_EQ(request, received.size());
+}
+
+std::vector<TracedFrame> of_port(const std::vector<TracedFrame>& trace, const std::string& port)
+{
+    std::vector<TracedFrame> frames;
+    for (const TracedFrame& frame : trace)
+        if (frame.port == port)
+            frames.push_back(frame);
+    return frames;
+}
+
 std::vector<std::string> poll_args(std::vector<std::string> lines, const std::string& rounds)
 {
     std::vector<std::string> argv{kMeterhost, "--json", "--interval", "0", "--rounds", rounds,
@@ -220,13 +347,16 @@ TEST(MeterhostBus, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
     EXPECT_EQ(store.count(14), 0u);
 }
 
-TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPorts)
+TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPortsAndTraceTheirFrames)
 {
+    TempDir dir;
     auto first = start_bus({1, 2});
     auto second = start_bus({3});
+    const std::string trace = dir.path("trace.jsonl");
     const Finished run =
-        run_command(poll_args({"--port", first->port_path(), "--slave", "1,2", "--port",
-                               second->port_path(), "--slave", "3"},
+        run_command(poll_args({"--baud", "115200", "--port", first->port_path(), "--slave",
+                               "1,2", "--port", second->port_path(), "--slave", "3", "--trace",
+                               trace},
                               "4"));
     ASSERT_EQ(run.status, 0) << run.err;
     const RegisterValues registers = first->registers(1);
@@ -238,6 +368,11 @@ TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPorts)
         EXPECT_EQ(lines, 4) << meter.first << " " << meter.second;
     EXPECT_EQ(count_of(run.err, "rvSize is 0"), 12) << run.err;
     expect_whole_diagnostic_lines(run.err);
+
+    const std::vector<TracedFrame> frames = read_trace(trace);
+    EXPECT_EQ(frames.size(), 24u) << "a request and a reply per round";
+    expect_trace_of_line(of_port(frames, first->port_path()), *first, 115200);
+    expect_trace_of_line(of_port(frames, second->port_path()), *second, 115200);
 }
 
 TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
@@ -263,6 +398,76 @@ TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
     for (const std::string& line : lines_of(host.err()))
         dead_meter_failures += line.rfind("meterhost: slave 2 on ", 0) == 0;
     EXPECT_EQ(dead_meter_failures, 3) << host.err();
+}
+
+RegisterValues own_registers(int slave)
+{
+    RegisterValues registers{};
+    for (std::size_t i = 0; i < registers.size(); ++i)
+        registers[i] = static_cast<std::uint16_t>(100 * i + 7 * static_cast<std::size_t>(slave));
+    return registers;
+}
+
+// Meters of another make (libmodbus's own slaves) at addresses 3 and 17, on
+// a line that carries bytes only at 19200 baud. A scan of addresses 1 to 20
+// tries 9600 baud at each parity first, then finds exactly those two at
+// 19200, parity N, and tries nothing after that setting; each line carries
+// the module's snapshot of that meter's registers, byte for byte.
+TEST(MeterhostScan, FindsForeignMetersOnlyAtTheirSpeed)
+{
+    TempDir dir;
+    std::vector<std::string> meters{"--baud", "19200"};
+    for (int slave : {3, 17})
+        meters.push_back(std::to_string(slave) + ":" +
+                         dir.file("meter" + std::to_string(slave),
+                                  table_text(own_registers(slave))));
+    const RunningSlave line = start_plain_slave(meters);
+    const std::string trace = dir.path("trace.jsonl");
+    const Finished run =
+        run_command({kMeterhost, "scan", "--json", "--port", line.port, "--slave", "1-20",
+                     "--timeout-ms", "100", "--trace", trace});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const auto found = lines_of(run.out);
+    ASSERT_EQ(found.size(), 2u) << run.out;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const int slave = i == 0 ? 3 : 17;
+        const Json::Value json = parse_json(found[i]);
+        EXPECT_TRUE(snapshot_mismatches(json["snapshot"], own_registers(slave)).empty())
+            << found[i];
+        const std::string update_time = json["snapshot"][kUpdateTimeKey].asString();
+        std::string snapshot = module_snapshot(own_registers(slave), update_time);
+        snapshot.pop_back();  // its line feed
+        EXPECT_EQ(found[i], "{\"port\":\"" + line.port + "\",\"baud\":19200,\"parity\":\"N\"," +
+                                "\"slave\":" + std::to_string(slave) +
+                                ",\"snapshot\":" + snapshot + "}");
+    }
+
+    // Every address once at each setting, in order: 9600 baud with N, E
+    // and O, then 19200 with N, where the two answer.
+    const std::vector<TracedFrame> frames = read_trace(trace);
+    const struct {
+        int baud;
+        char parity;
+    } settings[] = {{9600, 'N'}, {9600, 'E'}, {9600, 'O'}, {19200, 'N'}};
+    std::size_t requests = 0;
+    std::vector<int> answered;
+    for (const TracedFrame& frame : frames) {
+        if (frame.dir == "sent") {
+            ASSERT_LT(requests, 80u) << "more requests than addresses at four settings";
+            const auto& setting = settings[requests / 20];
+            expect_request(frame, setting.baud, setting.parity);
+            EXPECT_EQ(frame.slave, 1 + static_cast<int>(requests % 20));
+            ++requests;
+        } else if (frame.dir == "received") {
+            answered.push_back(frame.slave);
+            EXPECT_EQ(frame.bytes, block_reply(frame.slave, own_registers(frame.slave)));
+            EXPECT_TRUE(frame.crc_ok);
+        }
+    }
+    EXPECT_EQ(requests, 80u);
+    EXPECT_EQ(answered, (std::vector<int>{3, 17}));
+    EXPECT_EQ(frames.size(), 160u) << "a reply or a timeout after each request";
 }
 
 }  // namespace

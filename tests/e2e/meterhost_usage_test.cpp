@@ -175,13 +175,14 @@ TEST(MeterhostModuleLoading, EachFailureHasItsOwnMessage)
     }
 }
 
-TEST(MeterhostHelp, DocumentsEveryOptionAndTheWriteSubcommand)
+TEST(MeterhostHelp, DocumentsEveryOptionAndTheSubcommands)
 {
     const Finished run = run_command({kMeterhost, "--help"});
     EXPECT_EQ(run.status, 0);
     for (const char* option :
          {"--module", "--port", "--baud", "--parity", "--slave", "--timeout-ms", "--config",
-          "--data-id", "--interval", "--rounds", "--json", "--history", "meterhost write"})
+          "--data-id", "--interval", "--rounds", "--json", "--history", "--trace",
+          "--all-settings", "meterhost write", "meterhost scan"})
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
 }
 

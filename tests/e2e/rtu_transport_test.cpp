@@ -1,6 +1,7 @@
 // The serial back-end against the simulated meter over a real pseudo-terminal:
 // replies reach process_payload in the documented layout, every kind of
-// failure reaches on_error instead, and the line recovers.
+// failure reaches on_error instead, and the line recovers; a watched line
+// shows each frame as it came, also the replies it refuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,10 +9,16 @@
 #include <memory>
 #include <string>
 #include <thread>
+
+#include <poll.h>
 #include <unistd.h>
 
 #include "bench_device.h"
+#include "frame_silence.h"
+#include "line_factory.h"
 #include "line_transport.h"
+#include "pseudo_terminal.h"
+#include "rtu_crc.h"
 #include "simulator.h"
 
 namespace {
@@ -274,5 +281,117 @@ TEST_F(LineTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachW
     simulator.reset();
     rmdir(directory);
 }
+
+// A meter that answers one request with whatever bytes it is given.
+class ScriptedMeter {
+public:
+    explicit ScriptedMeter(std::vector<std::uint8_t> reply)
+        : thread_([this, reply = std::move(reply)] {
+              std::uint8_t request[8];
+              for (std::size_t got = 0; got < sizeof request;) {
+                  pollfd line = {pty_.master_fd(), POLLIN, 0};
+                  if (::poll(&line, 1, 5000) <= 0)
+                      return;
+                  const ssize_t n = ::read(pty_.master_fd(), request + got, sizeof request - got);
+                  if (n <= 0)
+                      return;
+                  got += static_cast<std::size_t>(n);
+              }
+              [[maybe_unused]] const ssize_t written =
+                  ::write(pty_.master_fd(), reply.data(), reply.size());
+          })
+    {
+    }
+    ~ScriptedMeter() { thread_.join(); }
+    const std::string& port() const { return pty_.path(); }
+
+private:
+    metersim::PseudoTerminal pty_;
+    std::thread thread_;
+};
+
+struct FrameLog : devhost::LineObserver {
+    void on_frame(const devhost::LineSettings&, const devhost::LineFrame& frame) override
+    {
+        frames.push_back(frame);
+    }
+    std::vector<devhost::LineFrame> frames;
+};
+
+struct RefusedReply {
+    const char* name;
+    std::vector<std::uint8_t> reply;  // as the meter sends it
+    devhost::ExchangeStatus status;
+    std::size_t seen;  // how many of its bytes the line shows; 0: a timeout
+    bool intact;
+    const char* problem;
+};
+
+class SerialLineTrace : public testing::TestWithParam<RefusedReply> {};
+
+// A read of two registers from slave 1, answered with the scripted bytes:
+// the trace shows the request, then the reply as far as the line read it.
+TEST_P(SerialLineTrace, AReplyIsTracedAsItCame)
+{
+    const RefusedReply& c = GetParam();
+    ScriptedMeter meter(c.reply);
+    devhost::LineSettings settings;
+    settings.port = meter.port();
+    settings.baud = 19200;
+    const auto line = devhost::make_line(settings);
+    FrameLog log;
+    line->set_observer(&log);
+    std::string error;
+    ASSERT_TRUE(line->open(error)) << error;
+    const devhost::Exchange result = line->read_registers({1, 300}, 10, 2);
+    EXPECT_EQ(result.status, c.status) << result.error;
+
+    ASSERT_EQ(log.frames.size(), 2u);
+    const devhost::LineFrame& sent = log.frames[0];
+    EXPECT_EQ(sent.direction, devhost::LineFrame::Direction::Sent);
+    EXPECT_EQ(sent.bytes, devhost::with_rtu_crc({1, 3, 0, 10, 0, 2}));
+    EXPECT_GE(sent.silence_before, devhost::inter_frame_silence(19200, 'N'));
+    const devhost::LineFrame& reply = log.frames[1];
+    EXPECT_EQ(reply.slave, 1);
+    EXPECT_EQ(reply.problem, c.problem);
+    if (c.seen == 0) {
+        EXPECT_EQ(reply.direction, devhost::LineFrame::Direction::Timeout);
+        return;
+    }
+    EXPECT_EQ(reply.direction, devhost::LineFrame::Direction::Received);
+    EXPECT_EQ(reply.bytes, std::vector<std::uint8_t>(c.reply.begin(), c.reply.begin() + c.seen));
+    EXPECT_EQ(reply.intact, c.intact);
+}
+
+std::vector<std::uint8_t> framed(std::vector<std::uint8_t> bytes)
+{
+    return devhost::with_rtu_crc(bytes);
+}
+
+std::vector<std::uint8_t> with_bad_crc(std::vector<std::uint8_t> bytes)
+{
+    bytes = framed(bytes);
+    bytes.back() ^= 0xFF;
+    return bytes;
+}
+
+using devhost::ExchangeStatus;
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, SerialLineTrace,
+    testing::Values(
+        RefusedReply{"Good", framed({1, 3, 4, 0, 7, 0, 8}), ExchangeStatus::Ok, 9, true, ""},
+        RefusedReply{"Exception", framed({1, 0x83, 2}), ExchangeStatus::Exception, 5, true, ""},
+        RefusedReply{"BadCrc", with_bad_crc({1, 3, 4, 0, 7, 0, 8}), ExchangeStatus::BadCrc, 9,
+                     false, "bad CRC"},
+        RefusedReply{"BadCrcOfAnException", with_bad_crc({1, 0x83, 2}), ExchangeStatus::BadCrc,
+                     5, false, "bad CRC"},
+        RefusedReply{"AnotherSlaves", framed({9, 3, 4, 0, 7, 0, 8}), ExchangeStatus::BadReply, 9,
+                     true, "reply from slave 9"},
+        RefusedReply{"LongerThanAFrame", {1, 3, 0xFF, 0, 7, 0, 8}, ExchangeStatus::BadReply, 3,
+                     false, "announces more data than a frame holds"},
+        RefusedReply{"CutShort", {1, 3, 4, 0}, ExchangeStatus::Timeout, 0, false,
+                     "a reply began and was cut short"}),
+    [](const testing::TestParamInfo<RefusedReply>& param_info) { return param_info.param.name; });
 
 }  // namespace
