@@ -470,4 +470,20 @@ TEST(MeterhostScan, FindsForeignMetersOnlyAtTheirSpeed)
     EXPECT_EQ(frames.size(), 160u) << "a reply or a timeout after each request";
 }
 
+// Ctrl-C during a scan ends it with the meters found so far printed.
+TEST(MeterhostScan, CtrlCEndsItWithWhatItFound)
+{
+    TempDir dir;
+    const RunningSlave line =
+        start_plain_slave({"2:" + dir.file("meter2", table_text(own_registers(2)))});
+    ChildProcess scan({kMeterhost, "scan", "--json", "--port", line.port, "--timeout-ms", "100"});
+    const auto found = scan.read_line(10s);
+    ASSERT_TRUE(found) << scan.err();
+    EXPECT_EQ(parse_json(*found)["slave"], 2);
+    scan.send_signal(SIGINT);
+    EXPECT_EQ(scan.wait(10s), 0) << scan.err();
+    EXPECT_EQ(lines_of(scan.out()).size(), 1u) << scan.out();
+    EXPECT_NE(scan.err().find("stopped: 1 meter found so far"), std::string::npos) << scan.err();
+}
+
 }  // namespace
