@@ -89,7 +89,8 @@ std::string Report::verdict() const
 {
     const std::vector<std::string> failed = names_with(Status::Failure);
     if (!failed.empty())
-        return "FAIL (" + joined(failed) + "): the module does not fit this runtime, see the lines above";
+        return "FAIL (" + joined(failed) +
+               "): the module does not work as it should on this runtime, see the lines above";
     const std::vector<std::string> warned = names_with(Status::Warning);
     if (!warned.empty())
         return "WARN (" + joined(warned) + "): every answer matched, but see the warnings above";
