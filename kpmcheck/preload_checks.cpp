@@ -190,6 +190,10 @@ void compare_libraries(const ElfFacts& module, FailureTracker& out)
     for (const VersionNeed& need : module.version_needs)
         if (std::find(libraries.begin(), libraries.end(), need.library) == libraries.end())
             libraries.push_back(need.library);
+    if (libraries.empty())
+        out.add(Status::Warning, "libraries",
+                "the file names no libraries it needs (no readable dynamic section): the symbol "
+                "versions it needs cannot be compared");
     for (const std::string& soname : libraries) {
         std::vector<VersionNeed> needs;
         std::copy_if(module.version_needs.begin(), module.version_needs.end(),
