@@ -299,41 +299,52 @@ private:
     void compare_snapshot(Round round, const LocalTime& stamp, const std::string& text_item,
                           const std::string& object_item)
     {
-        step(text_item);
         const std::string time = text_of(stamp);
+        compare_text(round, time, text_item);
+        compare_object_at_address(round, time, object_item);
+    }
+
+    void compare_text(Round round, const std::string& time, const std::string& item)
+    {
+        step(item);
         std::vector<unsigned char> room(kTextRoom);
         int count = -1;
         const int result = device_->DeviceIoControl(kSnapshotText, nullptr, 0, room.data(),
                                                     static_cast<int>(room.size()), count);
-        Differences text;
-        text.expect("801 result", 0, result);
-        if (result == 0 && count >= 0 && static_cast<std::size_t>(count) <= room.size()) {
+        Differences differences;
+        differences.expect("801 result", 0, result);
+        if (result == 0 && (count < 0 || static_cast<std::size_t>(count) > room.size())) {
+            differences.note("801 length " + std::to_string(count) + " outside the buffer given");
+        } else if (result == 0) {
             const std::string came(room.begin(), room.begin() + count);
             const std::string expected = known::snapshot_text(round, time);
             if (came != expected)
-                text.note("801 text: " + text_difference(expected, came));
+                differences.note("801 text: " + text_difference(expected, came));
         }
-        report(text_item, text, "801: the known text of the " + std::string(
-                                    round == Round::FromRegisters ? "register block" : "cached record") +
-                                    ", byte for byte");
+        const char* source = round == Round::FromRegisters ? "register block" : "cached record";
+        report(item, differences,
+               std::string("801: the known text of the ") + source + ", byte for byte");
+    }
 
-        step(object_item);
-        Differences object;
+    void compare_object_at_address(Round round, const std::string& time, const std::string& item)
+    {
+        step(item);
+        Differences differences;
         unsigned char address_bytes[sizeof(void*)] = {};
-        count = -1;
-        object.expect("803 result", 0,
-                      device_->DeviceIoControl(kSnapshotAddress, nullptr, 0, address_bytes,
-                                               static_cast<int>(sizeof address_bytes), count));
-        object.expect("803 length", static_cast<std::int64_t>(sizeof(void*)), count);
+        int count = -1;
+        differences.expect("803 result", 0,
+                           device_->DeviceIoControl(kSnapshotAddress, nullptr, 0, address_bytes,
+                                                    static_cast<int>(sizeof address_bytes), count));
+        differences.expect("803 length", static_cast<std::int64_t>(sizeof(void*)), count);
         const Json::Value* snapshot = nullptr;
         std::memcpy(&snapshot, address_bytes, sizeof snapshot);
         if (snapshot_address_ == nullptr)
             snapshot_address_ = snapshot;
         else if (snapshot != snapshot_address_)
-            object.note("803 gave another address than before; it must stay the same");
-        if (snapshot != nullptr && object.empty())
-            compare_object(*snapshot, round, time, object);
-        report(object_item, object,
+            differences.note("803 gave another address than before; it must stay the same");
+        if (snapshot != nullptr && differences.empty())
+            compare_object(*snapshot, round, time, differences);
+        report(item, differences,
                "803: an object of the 31 known members, read through the address it gave");
     }
 
