@@ -20,9 +20,10 @@ module="$build/kalvorpowermeter.so"
 cache="$build/CMakeCache.txt"
 fail() { echo "package-release: $*" >&2; exit 1; }
 
-check="$build/kpm-check"
+check_dir="$build/kpmcheck"
 [[ -f "$module" ]] || fail "no module at $module; build the target kalvorpowermeter first"
-[[ -f "$check" && -d "$build/lib" ]] || fail "no kpm-check and lib/ in $build; build the target kpm-check first"
+[[ -f "$check_dir/kpm-check" && -d "$check_dir/lib" ]] ||
+    fail "no kpm-check and lib/ in $check_dir; build the target kpm-check first"
 [[ -f "$cache" ]] || fail "no CMake cache in $build"
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$cache"; }
 version="$(cached CMAKE_PROJECT_VERSION)"
@@ -65,9 +66,9 @@ chmod 0644 "$out"/kalvorpowermeter.so*
 
 # The self-test, with the libraries it needs beyond the gateway's C and C++
 # runtime in lib/ beside it (its RUNPATH is $ORIGIN/lib).
-"$strip" --strip-all -o "$out/kpm-check" "$check"
+"$strip" --strip-all -o "$out/kpm-check" "$check_dir/kpm-check"
 mkdir "$out/lib"
-cp "$build"/lib/* "$out/lib/"
+cp "$check_dir"/lib/* "$out/lib/"
 chmod 0755 "$out/kpm-check"
 chmod 0644 "$out"/lib/*
 
