@@ -89,6 +89,9 @@ bool RtuLine::open(std::string& error)
         return false;
     }
     modbus_ = context;
+    // The opening ends a frame: a meter listening cannot know what the line
+    // carried before, and a transceiver switching on can put a glitch on it.
+    last_frame_end_ = std::chrono::steady_clock::now();
     return true;
 }
 
