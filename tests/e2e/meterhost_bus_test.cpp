@@ -27,8 +27,10 @@ using metersim::Simulator;
 constexpr int kSnapshotText = 801;
 constexpr char kUpdateTimeKey[] = "更新时间";
 
+constexpr int kBusBaud = 115200;
+
 std::unique_ptr<Simulator> start_bus(std::vector<int> slaves, std::vector<int> dead = {},
-                                     int baud = 115200)
+                                     int baud = kBusBaud)
 {
     metersim::SimulatorOptions options;
     options.slaves = std::move(slaves);
@@ -145,10 +147,11 @@ void expect_whole_diagnostic_lines(const std::string& err)
     }
 }
 
+// The lines at the buses' speed unless they name their own.
 std::vector<std::string> poll_args(std::vector<std::string> lines, const std::string& rounds)
 {
     std::vector<std::string> argv{kMeterhost, "--json", "--interval", "0", "--rounds", rounds,
-                                  "--timeout-ms", "300"};
+                                  "--timeout-ms", "300", "--baud", std::to_string(kBusBaud)};
     argv.insert(argv.end(), lines.begin(), lines.end());
     return argv;
 }
@@ -183,8 +186,10 @@ TEST(MeterhostBus, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
     auto bus = start_bus({1, 2, 3, 4}, {4});
     const RegisterValues untouched = bus->registers(1);
 
-    const Finished write = run_command({kMeterhost, "write", "--port", bus->port_path(), "--slave",
-                                        "2", "--timeout-ms", "100", "20", "500", "501"});
+    const Finished write =
+        run_command({kMeterhost, "write", "--port", bus->port_path(), "--baud",
+                     std::to_string(kBusBaud), "--slave", "2", "--timeout-ms", "100", "20", "500",
+                     "501"});
     ASSERT_EQ(write.status, 0) << write.out << write.err;
     RegisterValues written = untouched;
     written[20 - 10] = 500;
@@ -243,7 +248,8 @@ TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPorts)
 TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
 {
     auto bus = start_bus({1, 2});
-    ChildProcess host({kMeterhost, "--port", bus->port_path(), "--slave", "1,2", "--json",
+    ChildProcess host({kMeterhost, "--port", bus->port_path(), "--baud", std::to_string(kBusBaud),
+                       "--slave", "1,2", "--json",
                        "--interval", "0.02", "--timeout-ms", "100", "--retry-min", "0.1",
                        "--retry-max", "0.2"});
     ASSERT_TRUE(host.read_line(10s)) << host.err();

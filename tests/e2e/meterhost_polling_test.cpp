@@ -69,11 +69,15 @@ TEST(MeterhostPolling, LineTimingOfTheSimulatorStillCompletesRounds)
     const Registers registers = edge_table();
     auto slave = start_metersim(
         {"--table", dir.file("table", table_text(registers)), "--line-time", "--baud", "19200"});
-    expect_json_rounds(run_command(poll_args(slave.port, 2)), registers, 2);
+    auto args = poll_args(slave.port, 2);
+    args.insert(args.end(), {"--baud", "19200"});
+    expect_json_rounds(run_command(args), registers, 2);
 }
 
 // Every second request misbehaves; polling must report each failure through
-// the module's error hook and still complete the rounds asked for.
+// the module's error hook and still complete the rounds asked for. A delayed
+// reply comes 150 ms after meterhost gave up, and 50 ms before its next
+// poll: margins for either side's scheduling.
 class MeterhostFaults : public testing::TestWithParam<const char*> {};
 
 TEST_P(MeterhostFaults, ErrorsAreReportedAndPollingRecovers)
