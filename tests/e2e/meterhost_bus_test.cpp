@@ -254,19 +254,34 @@ TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPorts)
     expect_whole_diagnostic_lines(run.err);
 }
 
+// Offline, a dead meter is tried at most once per retry wait, so it cannot
+// hold the line from the live one: counted against the time that passed,
+// this holds however fast the machine polls. Without the retry wait it would
+// be tried in every round, about once per timeout, three times as often.
 TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
 {
+    constexpr auto kRetryMin = 300ms;
     auto bus = start_bus({1, 2});
     ChildProcess host({kMeterhost, "--port", bus->port_path(), "--baud", std::to_string(kBusBaud),
-                       "--slave", "1,2", "--json",
-                       "--interval", "0.02", "--timeout-ms", "100", "--retry-min", "0.1",
-                       "--retry-max", "0.2"});
+                       "--slave", "1,2", "--json", "--interval", "0.02", "--timeout-ms", "100",
+                       "--retry-min", "0.3", "--retry-max", "0.6"});
     ASSERT_TRUE(host.read_line(10s)) << host.err();
     bus->set_dead(2, true);
     ASSERT_TRUE(host.wait_for_error_text("is offline", 10s)) << host.err();
+
+    const auto window_start = std::chrono::steady_clock::now();
     const unsigned long live_before = bus->requests_seen(1);
-    std::this_thread::sleep_for(500ms);
-    EXPECT_GT(bus->requests_seen(1), live_before + 5) << "the live meter keeps being polled";
+    const auto deadline = window_start + 10s;
+    while (bus->requests_seen(1) < live_before + 20 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    const auto window_end = std::chrono::steady_clock::now();
+    ASSERT_GE(bus->requests_seen(1), live_before + 20) << "the live meter keeps being polled";
+    long dead_tries = 0;
+    for (const auto& timing : bus->timings())
+        dead_tries += timing.slave == 2 && timing.arrived >= window_start &&
+                      timing.arrived <= window_end;
+    EXPECT_LE(dead_tries, 1 + (window_end - window_start) / kRetryMin);
+
     bus->set_dead(2, false);
     ASSERT_TRUE(host.wait_for_error_text("answers again", 10s)) << host.err();
     host.send_signal(SIGINT);

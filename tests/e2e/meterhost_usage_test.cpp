@@ -21,6 +21,8 @@ struct WriteCase {
     double read_back_value;  // as the snapshot shows it
 };
 
+// The simulator answers at once: the timeout leaves 200 ms for the
+// scheduling of either side before a write counts as unanswered.
 class MeterhostWrite : public testing::TestWithParam<WriteCase> {};
 
 TEST_P(MeterhostWrite, PrintsAndExitsWithTheOutcome)

@@ -185,7 +185,11 @@ TEST_P(RtuTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
 
     // A delayed reply lands after the timeout; the flush before the next
     // request must drop it, or this write would take it for its reply.
-    std::this_thread::sleep_for(std::chrono::milliseconds(3 * kTimeoutMs));
+    const unsigned long replies = GetParam().kind == FaultKind::NoReply ? 1 : 2;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (simulator->replies_sent() < replies && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(simulator->replies_sent(), replies);
     device.modbus_write_register(30, 1234);
     transport.perform_pending();
     ASSERT_EQ(device.payloads.size(), 2u);

@@ -27,6 +27,9 @@ using metersim::Simulator;
 using metersim::SimulatorOptions;
 using namespace std::chrono_literals;
 
+// A meter that answers does so within a few milliseconds (at 9600 baud with
+// line timing, a short reply starts about 13 ms after the request): the
+// rest is margin for the simulator's scheduling.
 constexpr auto kNoReplyWait = 300ms;
 
 Frame with_crc(Frame frame)
@@ -128,7 +131,7 @@ TEST(SimulatorBus, OnlyLiveServedAddressesAnswer)
     EXPECT_THROW(simulator->set_dead(0, true), std::invalid_argument);
 }
 
-TEST(SimulatorBus, AddressListsAreCheckedWhenTheBusIsMade)
+TEST(SimulatorOptions, AddressListsAreCheckedWhenTheBusIsMade)
 {
     using Addresses = std::vector<int>;
     const std::pair<Addresses, Addresses> cases[] = {
@@ -237,7 +240,9 @@ TEST(SimulatorBus, LineTimingDropsARequestThatFollowsTooSoon)
 
 // A master that gives up on a late reply sends its next request while the
 // meter still holds that reply back: on the line the request came first,
-// after a long silence, so it must be taken.
+// after a long silence, so it must be taken. The request comes 100 ms after
+// the one delayed and 200 ms before the late reply: margins for the
+// simulator's scheduling, far above the 3.6 ms silence it needs.
 TEST(SimulatorBus, LineTimingTakesARequestSentWhileAReplyIsHeldBack)
 {
     SimulatorOptions options;
