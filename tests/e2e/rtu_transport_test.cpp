@@ -309,6 +309,10 @@ TEST_F(RtuTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachWa
     EXPECT_EQ(device.payloads.size(), 1u);
     EXPECT_EQ(device.errors, 3);
 
+    // Long after the last request went out (its 8 bytes and the silence
+    // after them take 12 ms at 9600 baud): only the reopening can hold the
+    // next request back.
+    std::this_thread::sleep_for(10 * metersim::inter_frame_silence(9600, 'N'));
     simulator = start_simulator({}, link, 9600);
     const auto reopening = Clock::now();
     device.RefreshStatus();
