@@ -257,7 +257,8 @@ TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPorts)
 // Offline, a dead meter is tried at most once per retry wait, so it cannot
 // hold the line from the live one: counted against the time that passed,
 // this holds however fast the machine polls. Without the retry wait it would
-// be tried in every round, about once per timeout, three times as often.
+// be tried in every round, each costing a timeout (100 ms): about three
+// times as often as this allows.
 TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
 {
     constexpr auto kRetryMin = 300ms;

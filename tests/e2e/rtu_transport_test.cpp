@@ -25,8 +25,9 @@ using metersim::Simulator;
 using metersim::SimulatorOptions;
 using Clock = std::chrono::steady_clock;
 
-// Far above a reply's time on the line at 9600 baud (a 125-byte reply takes
-// 130 ms): the rest is margin for either side's scheduling.
+// The timeout is for a reply's first byte, which comes at once, or about
+// 13 ms after a request at 9600 baud with line timing: the rest is margin
+// for either side's scheduling.
 constexpr int kTimeoutMs = 300;
 
 RegisterValues counting_table()
