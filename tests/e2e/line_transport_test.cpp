@@ -1,6 +1,7 @@
 // The serial back-end against the simulated meter over a real pseudo-terminal:
 // replies reach process_payload in the documented layout, every kind of
-// failure reaches on_error instead, and the line recovers.
+// failure reaches on_error instead, the line recovers, and the opening of
+// the port is kept apart from the first request by the silence.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include "bench_device.h"
+#include "line_timing.h"
 #include "line_transport.h"
 #include "simulator.h"
 
@@ -21,7 +23,11 @@ using metersim::FaultPlan;
 using metersim::RegisterValues;
 using metersim::Simulator;
 using metersim::SimulatorOptions;
+using Clock = std::chrono::steady_clock;
 
+// The timeout is for a reply's first byte, which comes at once, or about
+// 13 ms after a request at 9600 baud with line timing: the rest is margin
+// for either side's scheduling.
 constexpr int kTimeoutMs = 300;
 
 RegisterValues counting_table()
@@ -32,26 +38,53 @@ RegisterValues counting_table()
     return table;
 }
 
+// With line_baud, the meter behaves like a real line at that speed
+// (answering only at it, with its timing); otherwise it answers at once.
 std::unique_ptr<Simulator> start_simulator(std::vector<FaultPlan> faults = {},
-                                           const std::string& link = "")
+                                           const std::string& link = "", int line_baud = 0)
 {
     SimulatorOptions options;
     options.table = counting_table();
     options.faults = std::move(faults);
+    // Past the timeout by a whole timeout, so that a host thread scheduled
+    // late still gives up before the reply comes.
     options.fault_delay = std::chrono::milliseconds(2 * kTimeoutMs);
     options.link = link;
+    if (line_baud != 0) {
+        options.baud = line_baud;
+        options.line_time = true;
+    }
     auto simulator = std::make_unique<Simulator>(std::move(options));
     simulator->open();
     simulator->start();
     return simulator;
 }
 
+// The opening of a port ends a frame. The test cannot see the instant the
+// port was set up, but it came no sooner than `opening`, taken before the
+// host opened the port: a request that reaches the simulator less than the
+// silence after `opening` surely came too soon, whatever the scheduling of
+// either side. (The simulator's own count starts when its thread saw the
+// set-up, which on a busy machine can be later than the set-up itself.)
+void expect_silence_after_opening(const Simulator& simulator, Clock::time_point opening, int baud)
+{
+    const auto timings = simulator.timings();
+    const auto setups = simulator.terminal_setups();
+    ASSERT_FALSE(timings.empty());
+    ASSERT_FALSE(setups.empty()) << "the simulator saw no set-up of its terminal";
+    EXPECT_EQ(setups.front().baud, baud);
+    EXPECT_GE(setups.front().seen, opening);
+    EXPECT_TRUE(timings.front().after_setup) << "its silence counts from the set-up";
+    EXPECT_GE(timings.front().arrived - opening, metersim::inter_frame_silence(baud, 'N'));
+}
+
 class LineTransportTest : public testing::Test {
 protected:
-    void connect(const std::string& port)
+    void connect(const std::string& port, int baud = 9600)
     {
         Json::Value config(Json::objectValue);
         config["port"] = port;
+        config["baud"] = baud;
         config["timeout_ms"] = kTimeoutMs;
         ASSERT_TRUE(transport.init_setting(device, config));
         ASSERT_EQ(device.OpenPort(), 0);
@@ -114,6 +147,21 @@ TEST_F(LineTransportTest, WritesReachTheMeterAndTheirEchoIsPlaced)
     EXPECT_EQ(now[69 - 10], 65535);
 }
 
+class LineTransportOpening : public LineTransportTest, public testing::WithParamInterface<int> {};
+
+TEST_P(LineTransportOpening, FirstRequestWaitsTheSilenceAfterTheOpening)
+{
+    const int baud = GetParam();
+    auto simulator = start_simulator({}, "", baud);
+    const auto opening = Clock::now();
+    connect(simulator->port_path(), baud);
+    read_block();
+    ASSERT_EQ(device.payloads.size(), 1u) << testing::PrintToString(reports);
+    expect_silence_after_opening(*simulator, opening, baud);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bauds, LineTransportOpening, testing::Values(9600, 19200));
+
 // Every second request misbehaves: the first and third succeed, the second
 // must end in on_error without process_payload.
 struct FaultCase {
@@ -138,7 +186,11 @@ TEST_P(LineTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
 
     // A delayed reply lands after the timeout; the flush before the next
     // request must drop it, or this write would take it for its reply.
-    std::this_thread::sleep_for(std::chrono::milliseconds(3 * kTimeoutMs));
+    const unsigned long replies = GetParam().kind == FaultKind::NoReply ? 1 : 2;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (simulator->replies_sent() < replies && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(simulator->replies_sent(), replies);
     device.modbus_write_register(30, 1234);
     transport.perform_pending();
     ASSERT_EQ(device.payloads.size(), 2u);
@@ -258,10 +310,16 @@ TEST_F(LineTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachW
     EXPECT_EQ(device.payloads.size(), 1u);
     EXPECT_EQ(device.errors, 3);
 
-    simulator = start_simulator({}, link);
+    // Long after the last request went out (its 8 bytes and the silence
+    // after them take 12 ms at 9600 baud): only the reopening can hold the
+    // next request back.
+    std::this_thread::sleep_for(10 * metersim::inter_frame_silence(9600, 'N'));
+    simulator = start_simulator({}, link, 9600);
+    const auto reopening = Clock::now();
     device.RefreshStatus();
     read_block();
     EXPECT_EQ(device.payloads.size(), 2u);
+    expect_silence_after_opening(*simulator, reopening, 9600);
 
     int lost = 0, back = 0;
     for (const std::string& line : reports) {
