@@ -31,30 +31,32 @@ std::vector<MeterRow> rows_of(BenchSession& session)
 }
 
 // Meters with a record in the history show it first, as round 0.
-void restore_from_history(BenchSession& session, MeterBoard& board)
+void restore_from_history(BenchSession& session, MeterObserver& observer)
 {
     for (MeterLine& line : session.lines())
         for (MeterDevice& meter : line.meters) {
             if (!session.restore_from_history(meter))
                 continue;
             if (const auto text = request_snapshot(*meter.device))
-                board.round_done(meter.index, *text, 0, 0);
+                observer.round_done(meter.index, *text, 0, 0);
         }
 }
 
 }  // namespace
 
 int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
-             const Reporter& report)
+             HostMessages& messages)
 {
     StopSignal stop;
+    const auto report = [&messages](const std::string& line) { messages.report(line); };
     MeterBoard board(out, options.json, json_tag(session), rows_of(session));
-    restore_from_history(session, board);
+    MeterObserver& observer = board;
+    restore_from_history(session, observer);
 
     std::vector<std::unique_ptr<LinePoller>> pollers;
     for (MeterLine& line : session.lines())
         pollers.push_back(
-            std::make_unique<LinePoller>(line, session.recorder(), board, options, report));
+            std::make_unique<LinePoller>(line, session.recorder(), observer, options, report));
     if (pollers.size() == 1) {
         pollers.front()->run(stop);
     } else {
