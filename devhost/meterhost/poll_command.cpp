@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "line_poller.h"
+#include "live_view.h"
 #include "meter_board.h"
 #include "snapshot_view.h"
 #include "stop_signal.h"
@@ -30,6 +31,31 @@ std::vector<MeterRow> rows_of(BenchSession& session)
     return rows;
 }
 
+// The live view of the session's meters on the terminal of `out`, started;
+// null when the output is not for it (JSON, not a terminal) or the terminal
+// cannot take it.
+std::unique_ptr<LiveView> start_live_view(BenchSession& session, const HostOptions& options,
+                                          HostOutput& out, HostMessages& messages)
+{
+    if (options.json || !out.is_terminal())
+        return nullptr;
+    std::vector<std::string> ports;
+    std::vector<ViewMeter> meters(session.meter_count());
+    for (MeterLine& line : session.lines()) {
+        for (MeterDevice& meter : line.meters) {
+            meters[meter.index].line = ports.size();
+            meters[meter.index].slave = meter.slave;
+        }
+        ports.push_back(line.port);
+    }
+    auto view = std::make_unique<LiveView>(std::move(ports), std::move(meters));
+    std::string why;
+    if (view->start(out, messages, why))
+        return view;
+    messages.report("no live view (" + why + "): printing a table per round");
+    return nullptr;
+}
+
 // Meters with a record in the history show it first, as round 0.
 void restore_from_history(BenchSession& session, MeterObserver& observer)
 {
@@ -47,10 +73,12 @@ void restore_from_history(BenchSession& session, MeterObserver& observer)
 int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
              HostMessages& messages)
 {
+    // Installed before the view starts, so that ncurses leaves Ctrl-C to it.
     StopSignal stop;
     const auto report = [&messages](const std::string& line) { messages.report(line); };
     MeterBoard board(out, options.json, json_tag(session), rows_of(session));
-    MeterObserver& observer = board;
+    const std::unique_ptr<LiveView> view = start_live_view(session, options, out, messages);
+    MeterObserver& observer = view ? static_cast<MeterObserver&>(*view) : board;
     restore_from_history(session, observer);
 
     std::vector<std::unique_ptr<LinePoller>> pollers;
@@ -67,6 +95,8 @@ int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
         for (std::thread& thread : threads)
             thread.join();
     }
+    if (view)
+        view->stop();
     if (stop.requested())
         return 0;
     for (const auto& poller : pollers)
