@@ -130,6 +130,14 @@ std::vector<std::string> snapshot_mismatches(const Json::Value& snapshot,
     return mismatches;
 }
 
+std::vector<std::string> quantity_names()
+{
+    std::vector<std::string> names;
+    for (const QuantityRow& row : kQuantityRows)
+        names.push_back(row.key);
+    return names;
+}
+
 std::vector<std::string> lines_of(const std::string& text)
 {
     std::vector<std::string> lines;

@@ -56,6 +56,9 @@ Json::Value parse_json(const std::string& text);
 std::vector<std::string> snapshot_mismatches(const Json::Value& snapshot,
                                              const Registers& registers);
 
+// The 30 quantity names of the snapshot, in register order.
+std::vector<std::string> quantity_names();
+
 // Lines of a text, without empty ones.
 std::vector<std::string> lines_of(const std::string& text);
 int count_of(const std::string& text, const std::string& needle);
