@@ -24,13 +24,18 @@ constexpr auto kMinRedrawGap =
 constexpr auto kPageTurn = std::chrono::seconds(LiveView::kPageSeconds);
 constexpr auto kClockTick = std::chrono::seconds(1);  // the clock and the ages move
 
-void count_module_line(ModuleLineCounts& counts, const std::string& line)
+bool is_round_line(const std::string& line)
 {
     static const std::string kRoundLine = "rvSize is ";
+    return line.size() > kRoundLine.size() && line.compare(0, kRoundLine.size(), kRoundLine) == 0 &&
+           line.find_first_not_of("0123456789", kRoundLine.size()) == std::string::npos;
+}
+
+void count_module_line(ModuleLineCounts& counts, const std::string& line)
+{
     if (line == "SPModbus get error")
         ++counts.error_lines;
-    else if (line.size() > kRoundLine.size() && line.compare(0, kRoundLine.size(), kRoundLine) == 0 &&
-             line.find_first_not_of("0123456789", kRoundLine.size()) == std::string::npos)
+    else if (is_round_line(line))
         ++counts.round_lines;
     else
         ++counts.other_lines;

@@ -139,6 +139,55 @@ std::string range_text(const char* what, std::size_t first, std::size_t count, s
            std::to_string(first + count) + " of " + std::to_string(all);
 }
 
+// Every quantity any meter has, in the snapshot's key order.
+std::vector<std::string> quantities_of(const ViewModel& model)
+{
+    std::set<std::string> names;
+    for (const ViewMeter& meter : model.meters)
+        for (const auto& value : meter.values)
+            names.insert(value.first);
+    return {names.begin(), names.end()};
+}
+
+struct Widths {
+    std::size_t names = 0;    // the row names' column
+    std::size_t columns = 0;  // each meter's column
+};
+
+// One width for every meter's column, so that a meter keeps its page while
+// its values change.
+Widths widths_of(const ViewModel& model, const std::vector<HeadRowName>& head_rows,
+                 const std::vector<std::string>& quantities)
+{
+    Widths widths{0, kMinColumnWidth};
+    for (const HeadRowName& row : head_rows)
+        widths.names = std::max(widths.names, display_width(row.label));
+    for (const std::string& name : quantities)
+        widths.names = std::max(widths.names, display_width(name));
+    for (const ViewMeter& meter : model.meters) {
+        for (const HeadRowName& row : head_rows)
+            widths.columns =
+                std::max(widths.columns, display_width(head_cell(model, meter, row.row)));
+        for (const auto& value : meter.values)
+            widths.columns = std::max(widths.columns, display_width(value.second));
+    }
+    return widths;
+}
+
+// `total` things in slices of as many as fit (at least one each).
+struct Slices {
+    std::size_t each = 1;
+    std::size_t count = 1;
+};
+
+Slices slices(std::size_t total, std::size_t fitting)
+{
+    Slices result;
+    result.each = std::max<std::size_t>(1, std::min(total, fitting));
+    result.count = std::max<std::size_t>(1, (total + result.each - 1) / result.each);
+    return result;
+}
+
 }  // namespace
 
 std::string age_text(std::optional<std::time_t> data_time, std::time_t now)
@@ -161,48 +210,27 @@ ViewFrame lay_out_view(const ViewModel& model, ScreenSize size, std::size_t page
     for (const HeadRowName& row : kHeadRows)
         if (row.row != HeadRow::Line || model.ports.size() > 1)
             head_rows.push_back(row);
+    const std::vector<std::string> quantities = quantities_of(model);
+    const Widths widths = widths_of(model, head_rows, quantities);
 
-    std::set<std::string> quantity_set;
-    for (const ViewMeter& meter : model.meters)
-        for (const auto& value : meter.values)
-            quantity_set.insert(value.first);
-    const std::vector<std::string> quantities(quantity_set.begin(), quantity_set.end());
-
-    // One width for every meter's column, so a meter keeps its page while
-    // its values change.
-    std::size_t name_width = 0;
-    for (const HeadRowName& row : head_rows)
-        name_width = std::max(name_width, display_width(row.label));
-    for (const std::string& name : quantities)
-        name_width = std::max(name_width, display_width(name));
-    std::size_t column_width = kMinColumnWidth;
-    for (const ViewMeter& meter : model.meters) {
-        for (const HeadRowName& row : head_rows)
-            column_width = std::max(column_width, display_width(head_cell(model, meter, row.row)));
-        for (const auto& value : meter.values)
-            column_width = std::max(column_width, display_width(value.second));
-    }
-
+    // Above the table: the title, a status line per serial line, the
+    // message and the page.
     const std::size_t fixed_rows = 1 + model.ports.size() + 1 + 1 + head_rows.size();
-    const std::size_t meters_per_page = std::max<std::size_t>(
-        1, size.columns > name_width ? (size.columns - name_width) / (kColumnGap + column_width)
-                                     : 0);
-    const std::size_t quantities_per_page = std::max<std::size_t>(
-        1, std::min(quantities.size(), size.rows > fixed_rows ? size.rows - fixed_rows : 0));
-    const std::size_t meter_pages =
-        std::max<std::size_t>(1, (model.meters.size() + meters_per_page - 1) / meters_per_page);
-    const std::size_t quantity_pages =
-        std::max<std::size_t>(1, (quantities.size() + quantities_per_page - 1) / quantities_per_page);
+    const Slices meters = slices(
+        model.meters.size(), size.columns > widths.names
+                                 ? (size.columns - widths.names) / (kColumnGap + widths.columns)
+                                 : 0);
+    const Slices rows =
+        slices(quantities.size(), size.rows > fixed_rows ? size.rows - fixed_rows : 0);
 
     ViewFrame frame;
-    frame.pages = meter_pages * quantity_pages;
+    frame.pages = meters.count * rows.count;
     frame.page = page % frame.pages;
-    const std::size_t first_meter = frame.page / quantity_pages * meters_per_page;
-    const std::size_t meter_count =
-        std::min(meters_per_page, model.meters.size() - std::min(first_meter, model.meters.size()));
-    const std::size_t first_quantity = frame.page % quantity_pages * quantities_per_page;
+    const std::size_t first_meter = frame.page / rows.count * meters.each;
+    const std::size_t meter_count = std::min(meters.each, model.meters.size() - first_meter);
+    const std::size_t first_quantity = frame.page % rows.count * rows.each;
     const std::size_t quantity_count =
-        std::min(quantities_per_page, quantities.size() - std::min(first_quantity, quantities.size()));
+        std::min(rows.each, quantities.size() - std::min(first_quantity, quantities.size()));
 
     frame.lines.push_back("meterhost " + clock_text(model.now) + " | " +
                           module_lines_text(model.module_lines));
@@ -212,17 +240,18 @@ ViewFrame lay_out_view(const ViewModel& model, ScreenSize size, std::size_t page
                           (model.message.empty() ? std::string("none") : model.message));
     std::string page_line =
         "page " + std::to_string(frame.page + 1) + " of " + std::to_string(frame.pages);
-    if (meter_pages > 1)
+    if (meters.count > 1)
         page_line += ": " + range_text("meters", first_meter, meter_count, model.meters.size());
-    if (quantity_pages > 1)
-        page_line += std::string(meter_pages > 1 ? ", " : ": ") +
+    if (rows.count > 1)
+        page_line += std::string(meters.count > 1 ? ", " : ": ") +
                      range_text("quantities", first_quantity, quantity_count, quantities.size());
     frame.lines.push_back(page_line);
 
+    const std::string gap(kColumnGap, ' ');
     const auto table_row = [&](const std::string& label, const auto& cell_of) {
-        std::string text = pad_right(label, name_width);
+        std::string text = pad_right(label, widths.names);
         for (std::size_t i = first_meter; i < first_meter + meter_count; ++i)
-            text += std::string(kColumnGap, ' ') + pad_left(cell_of(model.meters[i]), column_width);
+            text += gap + pad_left(cell_of(model.meters[i]), widths.columns);
         frame.lines.push_back(text);
     };
     for (const HeadRowName& row : head_rows)

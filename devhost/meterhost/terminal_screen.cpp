@@ -90,7 +90,8 @@ std::unique_ptr<TerminalScreen> TerminalScreen::open(std::FILE* out, int wake_fd
     typeahead(-1);  // nothing is read from the keyboard: never hold an update for it
     curs_set(0);
     leaveok(stdscr, TRUE);
-    terminal->read_size();
+    if (!terminal->read_size())
+        terminal->size_ = {static_cast<std::size_t>(COLS), static_cast<std::size_t>(LINES)};
     return terminal;
 }
 

@@ -95,7 +95,8 @@ TEST(LiveViewLayout, StatusLinesAndMetersAsAlignedColumns)
     EXPECT_EQ(rest, (std::vector<std::string>{
                         "line 1 /dev/ttyA | polling, 1 offline | 2 meters, 1 online | rounds 12 | "
                         "errors 7",
-                        "line 2 /dev/ttyB | polling | 1 meter, 1 online | rounds 1234567 | errors 1",
+                        "line 2 /dev/ttyB | polling | 1 meter, 1 online | rounds 1234567 | "
+                        "errors 1",
                         "last message: meter 2 on /dev/ttyA is offline",
                         "page 1 of 1",
                         "meter             1        2       17",
@@ -123,8 +124,9 @@ std::map<std::string, std::set<std::string>> shown_over_pages(const ViewModel& m
         EXPECT_EQ(frame.page, page);
         const std::string page_line = "page " + std::to_string(page + 1) + " of " +
                                       std::to_string(pages);
-        const auto heading = std::find_if(frame.lines.begin(), frame.lines.end(),
-                                          [](const std::string& l) { return l.rfind("meter ", 0) == 0; });
+        const auto heading =
+            std::find_if(frame.lines.begin(), frame.lines.end(),
+                         [](const std::string& line) { return line.rfind("meter ", 0) == 0; });
         if (heading == frame.lines.end()) {
             ADD_FAILURE() << "no meter row on page " << page;
             continue;
