@@ -1,40 +1,31 @@
 // meterhost: the bench host. Loads the power-meter module as the gateway's
 // host does and drives meters on serial lines over Modbus RTU, or finds
 // them (scan).
-#include <cerrno>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "bench_session.h"
 #include "command_line.h"
 #include "commands.h"
 #include "frame_trace.h"
 #include "host_config.h"
+#include "host_messages.h"
 #include "host_output.h"
 
 namespace {
 
-// One write of the whole line: lines from several line threads never mix.
-void report(const std::string& line)
+int usage_error(const std::string& message)
 {
-    const std::string text = "meterhost: " + line + "\n";
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t written = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        done += static_cast<std::size_t>(written);
-    }
+    std::cerr << "meterhost: " << message << "\nTry 'meterhost --help'.\n";
+    return meterhost::kExitUsage;
 }
 
 // The --trace file, or null without one. Throws SetupFailure.
-std::unique_ptr<meterhost::FrameTrace> open_trace(const meterhost::HostOptions& options)
+std::unique_ptr<meterhost::FrameTrace> open_trace(const meterhost::HostOptions& options,
+                                                  const meterhost::Reporter& report)
 {
     if (options.trace_file.empty())
         return nullptr;
@@ -43,12 +34,6 @@ std::unique_ptr<meterhost::FrameTrace> open_trace(const meterhost::HostOptions& 
     } catch (const std::runtime_error& error) {
         throw meterhost::SetupFailure(meterhost::kExitUsage, error.what());
     }
-}
-
-int usage_error(const std::string& message)
-{
-    std::cerr << "meterhost: " << message << "\nTry 'meterhost --help'.\n";
-    return meterhost::kExitUsage;
 }
 
 }  // namespace
@@ -65,6 +50,8 @@ int main(int argc, char** argv)
         std::cout << kHelpText;
         return 0;
     }
+    HostMessages messages;
+    const Reporter report = [&messages](const std::string& line) { messages.report(line); };
     HostConfig config;
     if (options.mode != Mode::Scan) {
         config = build_host_config(options);
@@ -82,13 +69,13 @@ int main(int argc, char** argv)
     }
     try {
         // Declared first, so that it outlives every line it watches.
-        const std::unique_ptr<FrameTrace> trace = open_trace(options);
+        const std::unique_ptr<FrameTrace> trace = open_trace(options, report);
         if (options.mode == Mode::Scan)
             return run_scan(options, out, report, trace.get());
         BenchSession session(options, config, report);
         session.watch_lines(trace.get());
         return options.mode == Mode::Write ? run_write(session, options, out)
-                                           : run_poll(session, options, out, report);
+                                           : run_poll(session, options, out, messages);
     } catch (const SetupFailure& failure) {
         if (failure.what()[0] != '\0')
             report(failure.what());

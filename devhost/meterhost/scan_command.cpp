@@ -1,10 +1,10 @@
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <vector>
 
-#include <fcntl.h>
 #include <json/reader.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include "meter_board.h"
 #include "meter_probe.h"
 #include "module_loader.h"
+#include "module_output_tap.h"
 #include "scan_plan.h"
 #include "scan_progress.h"
 #include "stop_signal.h"
@@ -30,38 +31,6 @@ struct FoundMeter {
     ScanSetting setting;
     int slave = 0;
     std::string snapshot;  // the module's text, without its line feed
-};
-
-// While the progress line is on the terminal, the module's diagnostics (one
-// "SPModbus get error" for every address that does not answer) would scroll
-// it away: its standard output goes nowhere until the scan ends.
-class MutedModuleOutput {
-public:
-    explicit MutedModuleOutput(bool mute)
-    {
-        if (!mute)
-            return;
-        std::fflush(stdout);
-        const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        saved_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-        if (nowhere >= 0 && saved_ >= 0)
-            ::dup2(nowhere, STDOUT_FILENO);
-        if (nowhere >= 0)
-            ::close(nowhere);
-    }
-    ~MutedModuleOutput()
-    {
-        if (saved_ < 0)
-            return;
-        std::fflush(stdout);
-        ::dup2(saved_, STDOUT_FILENO);
-        ::close(saved_);
-    }
-    MutedModuleOutput(const MutedModuleOutput&) = delete;
-    MutedModuleOutput& operator=(const MutedModuleOutput&) = delete;
-
-private:
-    int saved_ = -1;
 };
 
 std::string number_text(const Json::Value& value)
@@ -124,7 +93,17 @@ public:
     // Throws SetupFailure when the line cannot be opened for the first probe.
     End run(const StopSignal& stop)
     {
-        const MutedModuleOutput muted(progress_.shown());
+        // While the progress line is on the terminal, the module's
+        // diagnostics (one "SPModbus get error" for every address that does
+        // not answer) would scroll it away: they go nowhere until the end.
+        std::optional<ModuleOutputTap> muted;
+        if (progress_.shown()) {
+            try {
+                muted.emplace([](const std::string&) {}, false);
+            } catch (const std::runtime_error&) {
+                // They scroll, then.
+            }
+        }
         const auto& settings = plan_.settings();
         bool probed = false;
         for (std::size_t setting = 0; setting < settings.size(); ++setting) {

@@ -1,8 +1,8 @@
 #include "scan_progress.h"
 
-#include <cerrno>
-
 #include <unistd.h>
+
+#include "host_output.h"
 
 namespace meterhost {
 
@@ -10,18 +10,6 @@ namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr char kLineStartAndErase[] = "\r\x1b[K";
-
-void write_whole(const std::string& text)
-{
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t written = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        done += static_cast<std::size_t>(written);
-    }
-}
 
 }  // namespace
 
@@ -32,7 +20,7 @@ void ScanProgress::update(const std::string& text)
     const auto now = std::chrono::steady_clock::now();
     if (drawn_ && now - drawn_at_ < kRedrawInterval)
         return;
-    write_whole(kLineStartAndErase + text);
+    write_whole(STDERR_FILENO, kLineStartAndErase + text);
     drawn_ = true;
     drawn_at_ = now;
 }
@@ -41,7 +29,7 @@ void ScanProgress::clear()
 {
     if (!drawn_)
         return;
-    write_whole(kLineStartAndErase);
+    write_whole(STDERR_FILENO, kLineStartAndErase);
     drawn_ = false;
 }
 

@@ -1,23 +1,28 @@
 // The serial back-end against the simulated meter over a real pseudo-terminal:
 // replies reach process_payload in the documented layout, every kind of
-// failure reaches on_error instead, and the line recovers; a watched line
-// shows each frame as it came, also the replies it refuses.
+// failure reaches on_error instead, the line recovers, and the opening of
+// the port is kept apart from the first request by the silence; a watched
+// line shows each frame as it came, also the replies it refuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "bench_device.h"
 #include "frame_silence.h"
 #include "line_factory.h"
+#include "line_timing.h"
 #include "line_transport.h"
-#include "pseudo_terminal.h"
 #include "rtu_crc.h"
 #include "simulator.h"
 
@@ -28,7 +33,11 @@ using metersim::FaultPlan;
 using metersim::RegisterValues;
 using metersim::Simulator;
 using metersim::SimulatorOptions;
+using Clock = std::chrono::steady_clock;
 
+// The timeout is for a reply's first byte, which comes at once, or about
+// 13 ms after a request at 9600 baud with line timing: the rest is margin
+// for either side's scheduling.
 constexpr int kTimeoutMs = 300;
 
 RegisterValues counting_table()
@@ -39,26 +48,53 @@ RegisterValues counting_table()
     return table;
 }
 
+// With line_baud, the meter behaves like a real line at that speed
+// (answering only at it, with its timing); otherwise it answers at once.
 std::unique_ptr<Simulator> start_simulator(std::vector<FaultPlan> faults = {},
-                                           const std::string& link = "")
+                                           const std::string& link = "", int line_baud = 0)
 {
     SimulatorOptions options;
     options.table = counting_table();
     options.faults = std::move(faults);
+    // Past the timeout by a whole timeout, so that a host thread scheduled
+    // late still gives up before the reply comes.
     options.fault_delay = std::chrono::milliseconds(2 * kTimeoutMs);
     options.link = link;
+    if (line_baud != 0) {
+        options.baud = line_baud;
+        options.line_time = true;
+    }
     auto simulator = std::make_unique<Simulator>(std::move(options));
     simulator->open();
     simulator->start();
     return simulator;
 }
 
+// The opening of a port ends a frame. The test cannot see the instant the
+// port was set up, but it came no sooner than `opening`, taken before the
+// host opened the port: a request that reaches the simulator less than the
+// silence after `opening` surely came too soon, whatever the scheduling of
+// either side. (The simulator's own count starts when its thread saw the
+// set-up, which on a busy machine can be later than the set-up itself.)
+void expect_silence_after_opening(const Simulator& simulator, Clock::time_point opening, int baud)
+{
+    const auto timings = simulator.timings();
+    const auto setups = simulator.terminal_setups();
+    ASSERT_FALSE(timings.empty());
+    ASSERT_FALSE(setups.empty()) << "the simulator saw no set-up of its terminal";
+    EXPECT_EQ(setups.front().baud, baud);
+    EXPECT_GE(setups.front().seen, opening);
+    EXPECT_TRUE(timings.front().after_setup) << "its silence counts from the set-up";
+    EXPECT_GE(timings.front().arrived - opening, metersim::inter_frame_silence(baud, 'N'));
+}
+
 class LineTransportTest : public testing::Test {
 protected:
-    void connect(const std::string& port)
+    void connect(const std::string& port, int baud = 9600)
     {
         Json::Value config(Json::objectValue);
         config["port"] = port;
+        config["baud"] = baud;
         config["timeout_ms"] = kTimeoutMs;
         ASSERT_TRUE(transport.init_setting(device, config));
         ASSERT_EQ(device.OpenPort(), 0);
@@ -121,6 +157,21 @@ TEST_F(LineTransportTest, WritesReachTheMeterAndTheirEchoIsPlaced)
     EXPECT_EQ(now[69 - 10], 65535);
 }
 
+class LineTransportOpening : public LineTransportTest, public testing::WithParamInterface<int> {};
+
+TEST_P(LineTransportOpening, FirstRequestWaitsTheSilenceAfterTheOpening)
+{
+    const int baud = GetParam();
+    auto simulator = start_simulator({}, "", baud);
+    const auto opening = Clock::now();
+    connect(simulator->port_path(), baud);
+    read_block();
+    ASSERT_EQ(device.payloads.size(), 1u) << testing::PrintToString(reports);
+    expect_silence_after_opening(*simulator, opening, baud);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bauds, LineTransportOpening, testing::Values(9600, 19200));
+
 // Every second request misbehaves: the first and third succeed, the second
 // must end in on_error without process_payload.
 struct FaultCase {
@@ -145,7 +196,11 @@ TEST_P(LineTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
 
     // A delayed reply lands after the timeout; the flush before the next
     // request must drop it, or this write would take it for its reply.
-    std::this_thread::sleep_for(std::chrono::milliseconds(3 * kTimeoutMs));
+    const unsigned long replies = GetParam().kind == FaultKind::NoReply ? 1 : 2;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (simulator->replies_sent() < replies && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(simulator->replies_sent(), replies);
     device.modbus_write_register(30, 1234);
     transport.perform_pending();
     ASSERT_EQ(device.payloads.size(), 2u);
@@ -265,10 +320,16 @@ TEST_F(LineTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachW
     EXPECT_EQ(device.payloads.size(), 1u);
     EXPECT_EQ(device.errors, 3);
 
-    simulator = start_simulator({}, link);
+    // Long after the last request went out (its 8 bytes and the silence
+    // after them take 12 ms at 9600 baud): only the reopening can hold the
+    // next request back.
+    std::this_thread::sleep_for(10 * metersim::inter_frame_silence(9600, 'N'));
+    simulator = start_simulator({}, link, 9600);
+    const auto reopening = Clock::now();
     device.RefreshStatus();
     read_block();
     EXPECT_EQ(device.payloads.size(), 2u);
+    expect_silence_after_opening(*simulator, reopening, 9600);
 
     int lost = 0, back = 0;
     for (const std::string& line : reports) {
@@ -282,31 +343,50 @@ TEST_F(LineTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachW
     rmdir(directory);
 }
 
-// A meter that answers one request with whatever bytes it is given.
+// A meter that answers one request with whatever bytes it is given, on a
+// raw pseudo-terminal of its own.
 class ScriptedMeter {
 public:
     explicit ScriptedMeter(std::vector<std::uint8_t> reply)
-        : thread_([this, reply = std::move(reply)] {
-              std::uint8_t request[8];
-              for (std::size_t got = 0; got < sizeof request;) {
-                  pollfd line = {pty_.master_fd(), POLLIN, 0};
-                  if (::poll(&line, 1, 5000) <= 0)
-                      return;
-                  const ssize_t n = ::read(pty_.master_fd(), request + got, sizeof request - got);
-                  if (n <= 0)
-                      return;
-                  got += static_cast<std::size_t>(n);
-              }
-              [[maybe_unused]] const ssize_t written =
-                  ::write(pty_.master_fd(), reply.data(), reply.size());
-          })
     {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        port_ = ::ptsname(master_);
+        other_side_ = ::open(port_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios raw{};
+        ::tcgetattr(other_side_, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(other_side_, TCSANOW, &raw);
+        thread_ = std::thread([this, reply = std::move(reply)] { answer(reply); });
     }
-    ~ScriptedMeter() { thread_.join(); }
-    const std::string& port() const { return pty_.path(); }
+    ~ScriptedMeter()
+    {
+        thread_.join();
+        ::close(other_side_);
+        ::close(master_);
+    }
+    const std::string& port() const { return port_; }
 
 private:
-    metersim::PseudoTerminal pty_;
+    void answer(const std::vector<std::uint8_t>& reply)
+    {
+        std::uint8_t request[8];
+        for (std::size_t got = 0; got < sizeof request;) {
+            pollfd line = {master_, POLLIN, 0};
+            if (::poll(&line, 1, 5000) <= 0)
+                return;
+            const ssize_t n = ::read(master_, request + got, sizeof request - got);
+            if (n <= 0)
+                return;
+            got += static_cast<std::size_t>(n);
+        }
+        [[maybe_unused]] const ssize_t written = ::write(master_, reply.data(), reply.size());
+    }
+
+    int master_ = -1;
+    int other_side_ = -1;
+    std::string port_;
     std::thread thread_;
 };
 
