@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -223,17 +224,23 @@ void expect_request(const TracedFrame& frame, int baud, char parity)
         << "before a request to slave " << frame.slave;
 }
 
+struct LineSetting {
+    int baud;
+    char parity;
+};
+
 // One simulated line's trace against what its simulator saw. Each request
-// is the next frame the simulator received, byte for byte. Its silence, as
-// meterhost measured it after a reply, is never more than the simulator's
-// own measurement: meterhost counts from after it read the reply's last
-// byte to before it hands the request over, the simulator from before it
-// handed that byte over to after it read the request's first. Each reply is
-// the one the simulator sends for the meter's registers, after at least the
-// 3.5 characters the simulator keeps before it; the two programs round a
-// character's time to the nanosecond differently, which stays within 1 us
-// for a frame.
-void expect_trace_of_line(const std::vector<TracedFrame>& trace, const Simulator& bus, int baud)
+// is the next frame the simulator received, byte for byte, at the speed of
+// its setting. Its silence, as meterhost measured it after a reply, is
+// never more than the simulator's own measurement: meterhost counts from
+// after it read the reply's last byte to before it hands the request over,
+// the simulator from before it handed that byte over to after it read the
+// request's first. Each reply is the one the simulator sends for the
+// meter's registers, after at least the 3.5 characters the simulator keeps
+// before it; the two programs round a character's time to the nanosecond
+// differently, which stays within 1 us for a frame.
+void expect_trace_of_line(const std::vector<TracedFrame>& trace, const Simulator& bus,
+                          const std::function<LineSetting(std::size_t request)>& setting_of)
 {
     const auto received = bus.timings();
     std::size_t request = 0;
@@ -242,16 +249,21 @@ void expect_trace_of_line(const std::vector<TracedFrame>& trace, const Simulator
         if (frame.dir == "received") {
             EXPECT_EQ(frame.bytes, block_reply(frame.slave, bus.registers(frame.slave)));
             EXPECT_TRUE(frame.crc_ok);
-            EXPECT_GE(frame.silence_us,
-                      whole_microseconds(metersim::inter_frame_silence(baud, 'N')) - 1);
+            const LineSetting setting = setting_of(request - 1);
+            EXPECT_GE(frame.silence_us, whole_microseconds(metersim::inter_frame_silence(
+                                            setting.baud, setting.parity)) -
+                                            1);
             continue;
         }
         if (frame.dir != "sent")
             continue;
-        expect_request(frame, baud, 'N');
+        const LineSetting setting = setting_of(request);
+        expect_request(frame, setting.baud, setting.parity);
         ASSERT_LT(request, received.size()) << "a request the simulator never saw";
         EXPECT_EQ(frame.bytes, received[request].bytes) << "request " << request;
-        if (i > 0 && trace[i - 1].dir == "received") {
+        EXPECT_EQ(received[request].baud, setting.baud) << "request " << request;
+        // A set-up of the terminal the simulator saw late shortens its count.
+        if (i > 0 && trace[i - 1].dir == "received" && !received[request].after_setup) {
             EXPECT_LE(frame.silence_us, whole_microseconds(received[request].gap_before))
                 << "request " << request;
         }
@@ -379,8 +391,9 @@ TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPortsAndTraceTheirFrames)
 
     const std::vector<TracedFrame> frames = read_trace(trace);
     EXPECT_EQ(frames.size(), 24u) << "a request and a reply per round";
-    expect_trace_of_line(of_port(frames, first->port_path()), *first, kBusBaud);
-    expect_trace_of_line(of_port(frames, second->port_path()), *second, kBusBaud);
+    const auto at_bus_speed = [](std::size_t) { return LineSetting{kBusBaud, 'N'}; };
+    expect_trace_of_line(of_port(frames, first->port_path()), *first, at_bus_speed);
+    expect_trace_of_line(of_port(frames, second->port_path()), *second, at_bus_speed);
 }
 
 // Offline, a dead meter is tried at most once per retry wait, so it cannot
@@ -431,6 +444,46 @@ RegisterValues own_registers(int slave)
     for (std::size_t i = 0; i < registers.size(); ++i)
         registers[i] = static_cast<std::uint16_t>(100 * i + 7 * static_cast<std::size_t>(slave));
     return registers;
+}
+
+// Simulated meters 2 and 5 at 38400 baud, tried at 9600 and 38400 baud with
+// parities N and E, every setting: found at 38400 baud, parity N, the first
+// setting they answer at, and not asked again; at no setting does another
+// address answer. The trace holds every request the simulator received, at
+// the speed of its setting, and each reply it sent.
+TEST(MeterhostScan, FindsSimulatedMetersAtTheirOwnSettingAndNoOthers)
+{
+    TempDir dir;
+    auto bus = start_bus({2, 5}, {}, 38400);
+    const std::string trace = dir.path("trace.jsonl");
+    const Finished run = run_command({kMeterhost, "scan", "--json", "--port", bus->port_path(),
+                                      "--slave", "1-6", "--baud", "9600,38400", "--parity",
+                                      "N,E", "--all-settings", "--timeout-ms", "100", "--trace",
+                                      trace});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::pair<int, std::string>> found;
+    for (const std::string& line : lines_of(run.out)) {
+        const Json::Value json = parse_json(line);
+        EXPECT_EQ(json["port"], bus->port_path());
+        found.emplace_back(json["slave"].asInt(),
+                           json["baud"].asString() + json["parity"].asString());
+    }
+    EXPECT_EQ(found, (std::vector<std::pair<int, std::string>>{{2, "38400N"}, {5, "38400N"}}))
+        << run.out;
+
+    // Six addresses at each of the first three settings, then the four not found.
+    const LineSetting settings[] = {{9600, 'N'}, {9600, 'E'}, {38400, 'N'}, {38400, 'E'}};
+    const std::vector<TracedFrame> frames = read_trace(trace);
+    expect_trace_of_line(frames, *bus, [&](std::size_t request) {
+        return settings[std::min<std::size_t>(request / 6, 3)];
+    });
+    std::vector<int> asked_last;
+    for (const TracedFrame& frame : frames)
+        if (frame.dir == "sent")
+            asked_last.push_back(frame.slave);
+    ASSERT_EQ(asked_last.size(), 22u);
+    asked_last.erase(asked_last.begin(), asked_last.begin() + 18);
+    EXPECT_EQ(asked_last, (std::vector<int>{1, 3, 4, 6}));
 }
 
 // Meters of another make (libmodbus's own slaves) at addresses 3 and 17, on
