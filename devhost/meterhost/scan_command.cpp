@@ -104,6 +104,16 @@ public:
                 // They scroll, then.
             }
         }
+        const End end = probe_all(stop);
+        progress_.clear();
+        return end;
+    }
+
+    std::size_t found() const { return found_.size(); }
+
+private:
+    End probe_all(const StopSignal& stop)
+    {
         const auto& settings = plan_.settings();
         bool probed = false;
         for (std::size_t setting = 0; setting < settings.size(); ++setting) {
@@ -131,9 +141,6 @@ public:
         return stop.requested() ? End::Stopped : End::Done;
     }
 
-    std::size_t found() const { return found_.size(); }
-
-private:
     void take(const ScanSetting& setting, std::size_t slave, std::string snapshot)
     {
         if (!snapshot.empty() && snapshot.back() == '\n')
