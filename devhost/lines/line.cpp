@@ -62,6 +62,7 @@ const char* status_name(ExchangeStatus status)
     case ExchangeStatus::Exception: return "exception";
     case ExchangeStatus::BadReply: return "bad reply";
     case ExchangeStatus::LineDown: return "line down";
+    case ExchangeStatus::NoConnection: return "no connection";
     }
     return "?";
 }

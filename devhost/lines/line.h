@@ -1,6 +1,7 @@
 // One Modbus line of the bench host, whatever carries it (a serial port, a
-// TCP connection): the meters on it are reached one transaction at a time,
-// each naming its meter's address. The Modbus part of a transaction
+// TCP connection to a Modbus TCP gateway or to a serial server): the meters
+// on it are reached one transaction at a time, each naming its meter's
+// address. The Modbus part of a transaction
 // (building the request, judging the reply) is the same on every kind of
 // line and is done here; a kind of line only carries the frames (transact).
 // Not thread-safe: one thread uses a line, one transaction at a time.
@@ -21,7 +22,10 @@ enum class ExchangeStatus {
     BadCrc,     // a reply arrived damaged
     Exception,  // the meter answered with a Modbus exception
     BadReply,   // a well-formed reply that does not answer the request
-    LineDown,   // the line failed (unplugged adapter, closed terminal, dropped connection)
+    LineDown,   // the line failed (unplugged adapter, closed terminal)
+    // A network line's server refused, reset, closed or never answered the
+    // connection; it is made anew at the next transaction.
+    NoConnection,
 };
 
 struct Exchange {

@@ -1,5 +1,6 @@
 // meterhost: the bench host. Loads the power-meter module as the gateway's
-// host does and drives meters on serial lines over Modbus RTU.
+// host does and drives meters over Modbus, on serial lines or over the
+// network.
 #include <cerrno>
 #include <iostream>
 #include <string>
