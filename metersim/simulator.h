@@ -22,6 +22,7 @@
 #include "frame_receiver.h"
 #include "line_timing.h"
 #include "register_bank.h"
+#include "rtu_frame.h"
 
 typedef struct _modbus modbus_t;
 
@@ -57,6 +58,14 @@ struct RequestTiming {
     bool rejected = false;  // dropped for too short a silence (line timing only)
 };
 
+// What the meters answer one request, whatever carried it.
+struct MeterAnswer {
+    bool broken = false;   // the request had no valid CRC: noise, to be dropped
+    Frame frame;           // the reply, CRC included; empty: nothing goes out
+    bool damaged = false;  // its CRC is corrupted on purpose (the bad-crc fault)
+    std::chrono::milliseconds delay{0};  // how late it goes out (the delay fault)
+};
+
 class Simulator {
 public:
     // Throws std::invalid_argument for an address outside 1 to 247 and for
@@ -79,6 +88,12 @@ public:
     // After stop(): waits until the serving thread has ended, so that
     // nothing changes the registers any more.
     void join();
+
+    // The meters' answer to one Modbus RTU request (address, PDU, CRC), with
+    // the faults applied: nothing for an address not served or dead, a
+    // broadcast or a no-reply fault. Counts the request. For one serving
+    // thread only: serve()'s, or that of a server on another line.
+    MeterAnswer answer(const std::vector<std::uint8_t>& request);
 
     // These are safe from any thread, also while serve() runs. The ones
     // taking a slave throw std::invalid_argument for one not served.
@@ -108,8 +123,8 @@ private:
     bool receive();
     void handle(const ReceivedFrame& frame);
     std::chrono::nanoseconds silence_before(std::chrono::steady_clock::time_point first_byte) const;
-    void answer(const std::vector<std::uint8_t>& request,
-                std::chrono::steady_clock::time_point end);
+    void send(std::size_t request_length, const MeterAnswer& reply,
+              std::chrono::steady_clock::time_point end);
     bool pause(std::chrono::nanoseconds duration);
     double seconds_running() const;
     const Meter& meter(int slave) const;  // with mutex_ held
@@ -124,7 +139,7 @@ private:
     std::string port_path_;
     std::unique_ptr<FrameReceiver> receiver_;
     FaultSchedule faults_;
-    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::atomic<bool> stopping_{false};
     std::atomic<unsigned long> requests_{0};
     std::thread thread_;
