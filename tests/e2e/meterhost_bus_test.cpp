@@ -1,11 +1,16 @@
 // meterhost driving several meters on one line and on several lines, against
 // simulated buses in this process, whose registers and line timing the tests
-// read back: the silence before every request, byte-exact tagged snapshots
-// of every meter, a dead meter that neither holds the run up nor stays
-// unreported, writes that reach one meter only, and whole diagnostic lines.
+// read back, on every kind of line (a pseudo-terminal, Modbus TCP and RTU
+// over TCP on the loopback interface): the silence before every request,
+// byte-exact tagged snapshots of every meter, a dead meter that neither
+// holds the run up nor stays unreported, writes that reach one meter only,
+// a dropped or refused connection, and whole diagnostic lines. Independent
+// Modbus TCP and RTU-over-TCP servers check the network lines against a
+// server they were not developed with.
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -15,20 +20,21 @@
 #include "line_timing.h"
 #include "module_loader.h"
 #include "reply_layout.h"
-#include "simulator.h"
+#include "served_bus.h"
 
 namespace {
 
 using namespace e2e;
 using namespace std::chrono_literals;
+using devhost::LineKind;
 using metersim::RegisterValues;
-using metersim::Simulator;
 
 constexpr int kSnapshotText = 801;
 constexpr char kUpdateTimeKey[] = "更新时间";
+constexpr LineKind kNetworkKinds[] = {LineKind::ModbusTcp, LineKind::RtuOverTcp};
 
-std::unique_ptr<Simulator> start_bus(std::vector<int> slaves, std::vector<int> dead = {},
-                                     int baud = 115200)
+ServedBus start_bus(std::vector<int> slaves, std::vector<int> dead = {}, int baud = 115200,
+                    LineKind kind = LineKind::Serial)
 {
     metersim::SimulatorOptions options;
     options.slaves = std::move(slaves);
@@ -39,10 +45,12 @@ std::unique_ptr<Simulator> start_bus(std::vector<int> slaves, std::vector<int> d
     for (std::size_t i = 0; i < table.size(); ++i)
         table[i] = static_cast<std::uint16_t>(300 * i + 11);
     options.table = table;
-    auto simulator = std::make_unique<Simulator>(std::move(options));
-    simulator->open();
-    simulator->start();
-    return simulator;
+    return serve_bus(std::move(options), kind);
+}
+
+std::string kind_param_name(const testing::TestParamInfo<LineKind>& param_info)
+{
+    return kind_name(param_info.param);
 }
 
 // The snapshot text the module writes for these registers, with the update
@@ -153,18 +161,28 @@ std::vector<std::string> poll_args(std::vector<std::string> lines, const std::st
     return argv;
 }
 
-class MeterhostSilence : public testing::TestWithParam<int> {};
+using SilenceCase = std::pair<LineKind, int>;  // the kind of line and its baud
+class MeterhostSilence : public testing::TestWithParam<SilenceCase> {};
 
 TEST_P(MeterhostSilence, EveryRequestFollowsThreeAndAHalfCharactersOfSilence)
 {
-    const int baud = GetParam();
-    auto bus = start_bus({1, 2, 3}, {}, baud);
-    const Finished run = run_command(poll_args(
-        {"--port", bus->port_path(), "--baud", std::to_string(baud), "--slave", "1-3"}, "3"));
+    const auto [kind, baud] = GetParam();
+    auto bus = start_bus({1, 2, 3}, {}, baud, kind);
+    const Finished run = run_command(
+        poll_args({"--port", bus.port, "--baud", std::to_string(baud), "--slave", "1-3"}, "3"));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(lines_of(run.out).size(), 9u);
 
     const auto silence = metersim::inter_frame_silence(baud, 'N');
+    if (bus.server) {
+        // Over TCP the serial server's line is ours to keep silent: every
+        // request but the first on the connection follows a reply.
+        const auto gaps = bus.server->request_gaps();
+        EXPECT_EQ(gaps.size(), 8u);
+        for (const auto gap : gaps)
+            EXPECT_GE(gap.count(), silence.count()) << "ns before a request";
+        return;
+    }
     const auto timings = bus->timings();
     EXPECT_GE(timings.size(), 9u);
     for (const auto& timing : timings) {
@@ -175,16 +193,25 @@ TEST_P(MeterhostSilence, EveryRequestFollowsThreeAndAHalfCharactersOfSilence)
     EXPECT_EQ(bus->frames_rejected(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bauds, MeterhostSilence, testing::Values(9600, 19200));
+INSTANTIATE_TEST_SUITE_P(Bauds, MeterhostSilence,
+                         testing::Values(SilenceCase{LineKind::Serial, 9600},
+                                         SilenceCase{LineKind::Serial, 19200},
+                                         SilenceCase{LineKind::RtuOverTcp, 9600}),
+                         [](const testing::TestParamInfo<SilenceCase>& param_info) {
+                             return kind_name(param_info.param.first) +
+                                    std::to_string(param_info.param.second);
+                         });
 
-TEST(MeterhostBus, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
+class MeterhostBusKinds : public testing::TestWithParam<LineKind> {};
+
+TEST_P(MeterhostBusKinds, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
 {
     TempDir dir;
-    auto bus = start_bus({1, 2, 3, 4}, {4});
+    auto bus = start_bus({1, 2, 3, 4}, {4}, 115200, GetParam());
     const RegisterValues untouched = bus->registers(1);
 
-    const Finished write = run_command({kMeterhost, "write", "--port", bus->port_path(), "--slave",
-                                        "2", "--timeout-ms", "100", "20", "500", "501"});
+    const Finished write = run_command({kMeterhost, "write", "--port", bus.port, "--slave", "2",
+                                        "--timeout-ms", "100", "20", "500", "501"});
     ASSERT_EQ(write.status, 0) << write.out << write.err;
     RegisterValues written = untouched;
     written[20 - 10] = 500;
@@ -195,14 +222,14 @@ TEST(MeterhostBus, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
 
     const std::string db = dir.path("history.db");
     const Finished run = run_command(poll_args(
-        {"--port", bus->port_path(), "--slave", "1-4", "--data-id", "11", "--history", db}, "3"));
+        {"--port", bus.port, "--slave", "1-4", "--data-id", "11", "--history", db}, "3"));
     EXPECT_EQ(run.status, 1) << "a meter ended offline short of its rounds\n" << run.err;
     const auto counts = check_tagged_lines(
         run.out, {{{"", 1}, untouched}, {{"", 2}, written}, {{"", 3}, untouched}});
     for (int slave : {1, 2, 3})
         EXPECT_EQ(counts.count({"", slave}) ? counts.at({"", slave}) : 0, 3) << slave;
     EXPECT_EQ(count_of(run.err, "is offline"), 1) << run.err;
-    EXPECT_EQ(count_of(run.err, "meter 4 on " + bus->port_path() + " is offline"), 1) << run.err;
+    EXPECT_EQ(count_of(run.err, "meter 4 on " + bus.port + " is offline"), 1) << run.err;
     expect_whole_diagnostic_lines(run.err);
 
     // Each meter's records apart, under its own data id.
@@ -220,32 +247,11 @@ TEST(MeterhostBus, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
     EXPECT_EQ(store.count(14), 0u);
 }
 
-TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPorts)
+TEST_P(MeterhostBusKinds, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
 {
-    auto first = start_bus({1, 2});
-    auto second = start_bus({3});
-    const Finished run =
-        run_command(poll_args({"--port", first->port_path(), "--slave", "1,2", "--port",
-                               second->port_path(), "--slave", "3"},
-                              "4"));
-    ASSERT_EQ(run.status, 0) << run.err;
-    const RegisterValues registers = first->registers(1);
-    const auto counts = check_tagged_lines(run.out, {{{first->port_path(), 1}, registers},
-                                                     {{first->port_path(), 2}, registers},
-                                                     {{second->port_path(), 3}, registers}});
-    EXPECT_EQ(counts.size(), 3u) << run.out;
-    for (const auto& [meter, lines] : counts)
-        EXPECT_EQ(lines, 4) << meter.first << " " << meter.second;
-    EXPECT_EQ(count_of(run.err, "rvSize is 0"), 12) << run.err;
-    expect_whole_diagnostic_lines(run.err);
-}
-
-TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
-{
-    auto bus = start_bus({1, 2});
-    ChildProcess host({kMeterhost, "--port", bus->port_path(), "--slave", "1,2", "--json",
-                       "--interval", "0.02", "--timeout-ms", "100", "--retry-min", "0.1",
-                       "--retry-max", "0.2"});
+    auto bus = start_bus({1, 2}, {}, 115200, GetParam());
+    ChildProcess host({kMeterhost, "--port", bus.port, "--slave", "1,2", "--json", "--interval",
+                       "0.02", "--timeout-ms", "100", "--retry-min", "0.1", "--retry-max", "0.2"});
     ASSERT_TRUE(host.read_line(10s)) << host.err();
     bus->set_dead(2, true);
     ASSERT_TRUE(host.wait_for_error_text("is offline", 10s)) << host.err();
@@ -264,5 +270,114 @@ TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
         dead_meter_failures += line.rfind("meterhost: slave 2 on ", 0) == 0;
     EXPECT_EQ(dead_meter_failures, 3) << host.err();
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, MeterhostBusKinds,
+                         testing::Values(LineKind::Serial, LineKind::ModbusTcp,
+                                         LineKind::RtuOverTcp),
+                         kind_param_name);
+
+TEST(MeterhostBus, LinesOfEveryKindEachOnItsThreadTagTheirPorts)
+{
+    auto serial = start_bus({1, 2});
+    auto modbus_tcp = start_bus({3}, {}, 115200, LineKind::ModbusTcp);
+    auto rtu_over_tcp = start_bus({4}, {}, 115200, LineKind::RtuOverTcp);
+    const Finished run = run_command(
+        poll_args({"--port", serial.port, "--slave", "1,2", "--port", modbus_tcp.port, "--slave",
+                   "3", "--port", rtu_over_tcp.port, "--slave", "4"},
+                  "4"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const RegisterValues registers = serial->registers(1);
+    const auto counts = check_tagged_lines(run.out, {{{serial.port, 1}, registers},
+                                                     {{serial.port, 2}, registers},
+                                                     {{modbus_tcp.port, 3}, registers},
+                                                     {{rtu_over_tcp.port, 4}, registers}});
+    EXPECT_EQ(counts.size(), 4u) << run.out;
+    for (const auto& [meter, lines] : counts)
+        EXPECT_EQ(lines, 4) << meter.first << " " << meter.second;
+    EXPECT_EQ(count_of(run.err, "rvSize is 0"), 16) << run.err;
+    expect_whole_diagnostic_lines(run.err);
+}
+
+class MeterhostConnection : public testing::TestWithParam<LineKind> {};
+
+bool eventually(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// A connection the server drops is made again at the next poll; a server
+// that is gone refuses the connection, which fails the meter's polls until
+// it is offline, and it is back once served again.
+TEST_P(MeterhostConnection, DroppedIsMadeAgainAndRefusedFailsThePollUntilServedAgain)
+{
+    auto bus = start_bus({1}, {}, 115200, GetParam());
+    ChildProcess host({kMeterhost, "--port", bus.port, "--json", "--interval", "0.02",
+                       "--timeout-ms", "200", "--retry-min", "0.1", "--retry-max", "0.2"});
+    ASSERT_TRUE(host.read_line(10s)) << host.err();
+    bus.server->drop_connection();
+    ASSERT_TRUE(eventually([&] { return bus.server->connections() == 2; })) << host.err();
+    const unsigned long before = bus->requests_seen();
+    ASSERT_TRUE(eventually([&] { return bus->requests_seen() >= before + 3; })) << host.err();
+
+    bus.server.reset();
+    ASSERT_TRUE(host.wait_for_error_text("is offline", 10s)) << host.err();
+    bus.serve_again();
+    ASSERT_TRUE(host.wait_for_error_text("answers again", 10s)) << host.err();
+    host.send_signal(SIGINT);
+    EXPECT_EQ(host.wait(5s), 0);
+    EXPECT_EQ(count_of(host.err(), "is offline"), 1) << "the dropped connection cost no more "
+                                                        "than one poll\n"
+                                                     << host.err();
+    EXPECT_NE(host.err().find("Connection refused"), std::string::npos) << host.err();
+    expect_whole_diagnostic_lines(host.err());
+}
+
+INSTANTIATE_TEST_SUITE_P(Network, MeterhostConnection, testing::ValuesIn(kNetworkKinds),
+                         kind_param_name);
+
+class MeterhostIndependentServer : public testing::TestWithParam<LineKind> {};
+
+// Units 1 and 2 of a Modbus server from Debian's pymodbus, each with
+// registers of its own.
+TEST_P(MeterhostIndependentServer, TaggedSnapshotsOfBothUnitsAndAWriteToOneOfThem)
+{
+    TempDir dir;
+    RegisterValues one{}, two{};
+    for (std::size_t i = 0; i < one.size(); ++i) {
+        one[i] = static_cast<std::uint16_t>(100 * i + 7);
+        two[i] = static_cast<std::uint16_t>(65535 - 211 * i);
+    }
+    const RunningSlave server = start_pymodbus_server(
+        GetParam() == LineKind::ModbusTcp ? "tcp" : "rtu+tcp",
+        {{1, dir.file("one", table_text(one))}, {2, dir.file("two", table_text(two))}});
+
+    const Finished run = run_command({kMeterhost, "--port", server.port, "--slave", "1,2",
+                                      "--json", "--rounds", "2", "--interval", "0"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto counts = check_tagged_lines(run.out, {{{"", 1}, one}, {{"", 2}, two}});
+    EXPECT_EQ(counts[std::make_pair(std::string(), 1)], 2) << run.out;
+    EXPECT_EQ(counts[std::make_pair(std::string(), 2)], 2) << run.out;
+
+    const Finished write = run_command(
+        {kMeterhost, "write", "--port", server.port, "--slave", "2", "20", "500", "501"});
+    ASSERT_EQ(write.status, 0) << write.out << write.err;
+    RegisterValues written = two;
+    written[20 - 10] = 500;
+    written[21 - 10] = 501;
+    const Finished after = run_command(
+        {kMeterhost, "--port", server.port, "--slave", "1,2", "--json", "--rounds", "1"});
+    ASSERT_EQ(after.status, 0) << after.err;
+    counts = check_tagged_lines(after.out, {{{"", 1}, one}, {{"", 2}, written}});
+    EXPECT_EQ(counts.size(), 2u) << after.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Network, MeterhostIndependentServer, testing::ValuesIn(kNetworkKinds),
+                         kind_param_name);
 
 }  // namespace
