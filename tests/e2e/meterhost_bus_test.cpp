@@ -370,8 +370,10 @@ TEST_P(MeterhostIndependentServer, TaggedSnapshotsOfBothUnitsAndAWriteToOneOfThe
     RegisterValues written = two;
     written[20 - 10] = 500;
     written[21 - 10] = 501;
-    const Finished after = run_command(
-        {kMeterhost, "--port", server.port, "--slave", "1,2", "--json", "--rounds", "1"});
+    const std::string config = dir.file(
+        "config.json", "{\"port\": \"" + server.port + "\", \"slave\": [1, 2]}");
+    const Finished after =
+        run_command({kMeterhost, "--config", config, "--json", "--rounds", "1"});
     ASSERT_EQ(after.status, 0) << after.err;
     counts = check_tagged_lines(after.out, {{{"", 1}, one}, {{"", 2}, written}});
     EXPECT_EQ(counts.size(), 2u) << after.out;

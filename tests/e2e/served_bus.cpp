@@ -39,6 +39,7 @@ ServedBus serve_bus(metersim::SimulatorOptions options, devhost::LineKind kind)
 
 void ServedBus::serve_again()
 {
+    server.reset();  // its port is free only once it has gone
     server = listen(*simulator, port);
 }
 

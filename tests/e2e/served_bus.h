@@ -19,8 +19,8 @@ struct ServedBus {
     std::string port;                                 // what a master gives as --port
 
     metersim::Simulator* operator->() const { return simulator.get(); }
-    // Serves the same meters again on the same port, after the server was
-    // dropped (network kinds only).
+    // Serves the same meters again on the same port, with a new server
+    // (network kinds only).
     void serve_again();
 };
 
