@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -124,21 +125,27 @@ Bytes patterned_record()
     return bytes;
 }
 
-TEST(DataDeviceCache, RefusesEveryOtherLengthAndChangesNothing)
+// A null record is refused whatever the length, the record's own included.
+TEST(DataDeviceCache, RefusesEveryOtherLengthOrNoRecordAndChangesNothing)
 {
     const Bytes offered(200, 0xEE);
-    for (int length : {0, 1, 130, 132, 200, -1, -131, INT_MIN}) {
+    std::vector<std::pair<const std::uint8_t*, int>> offers;
+    for (int length : {0, 1, 130, 132, 200, -1, -131, INT_MIN})
+        offers.emplace_back(offered.data(), length);
+    offers.emplace_back(nullptr, 131);
+    for (const auto& [data, length] : offers) {
+        const std::string name = (data == nullptr ? "null, " : "") + std::to_string(length);
         devhost::RecordingBackend host;
         RoundProbe device;
         host.attach(device);
         std::memcpy(&device.record, patterned_record().data(), 131);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(device.LoadFromCache(offered.data(), length), 0) << length;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << length;
-        EXPECT_EQ(device.record_bytes(), patterned_record()) << length;
-        EXPECT_FALSE(device.data_ready) << length;
-        EXPECT_TRUE(device.data_time.is_not_a_date_time()) << length;
-        EXPECT_TRUE(host.calls().empty()) << length;
+        EXPECT_EQ(device.LoadFromCache(data, length), 0) << name;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << name;
+        EXPECT_EQ(device.record_bytes(), patterned_record()) << name;
+        EXPECT_FALSE(device.data_ready) << name;
+        EXPECT_TRUE(device.data_time.is_not_a_date_time()) << name;
+        EXPECT_TRUE(host.calls().empty()) << name;
     }
     devhost::RecordingBackend host;
     RoundProbe device;

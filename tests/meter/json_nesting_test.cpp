@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "meter/json_nesting.h"
 
@@ -19,6 +20,10 @@ struct NestingCase {
 TEST(JsonNesting, CountsOnlyBracketsTheReaderDescendsInto)
 {
     const std::string deep(5, '[');
+    const auto nested = [](int depth) {
+        return std::string(static_cast<std::size_t>(depth), '[') +
+               std::string(static_cast<std::size_t>(depth), ']');
+    };
     const NestingCase cases[] = {
         {"empty", "", 0, true},
         {"scalar", "5", 0, true},
@@ -34,10 +39,19 @@ TEST(JsonNesting, CountsOnlyBracketsTheReaderDescendsInto)
         {"after a block comment", "/* */" + deep, 4, false},
         {"unterminated block comment", "/* " + deep, 0, true},
         {"unterminated string", "\"" + deep, 0, true},
+        {"text ends inside a block comment on '*'", "/* [[ *", 0, true},
+        {"text ends on a slash", "[ /", 1, true},
+        // The module's own limit, whatever depth the linked reader gives up at.
+        {"at the module's limit", nested(1000), meter::kMaxJsonNesting, true},
+        {"past the module's limit", nested(1001), meter::kMaxJsonNesting, false},
     };
-    for (const NestingCase& c : cases)
-        EXPECT_EQ(meter::json_nesting_within(c.text.data(), c.text.size(), c.limit), c.within)
+    for (const NestingCase& c : cases) {
+        // An exact-size heap copy with no terminating NUL, so AddressSanitizer
+        // reports a read past the length.
+        const std::vector<char> exact(c.text.begin(), c.text.end());
+        EXPECT_EQ(meter::json_nesting_within(exact.data(), exact.size(), c.limit), c.within)
             << c.name;
+    }
 }
 
 TEST(JsonNesting, ReadsNoFurtherThanTheLengthGiven)

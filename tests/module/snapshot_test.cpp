@@ -221,6 +221,23 @@ TEST_F(SnapshotTest, RebuiltOncePerRoundAndOnlyAfterOne)
     EXPECT_EQ(parse_json(snapshot_text(device_))["A相电压"].asDouble(), 3.0);
 }
 
+// The holder of the 803 object may change it between requests. "A" is a
+// prefix of "AB相线电压" and takes its place first in the member order; the
+// next rebuild still puts each quantity under its own key and leaves the
+// holder's member alone.
+TEST_F(SnapshotTest, RebuiltAfterTheHolderReplacedAMemberByAPrefixOfItsKey)
+{
+    kpmtest::complete_round(device_, kpmtest::block_of(1));
+    Json::Value& held = *const_cast<Json::Value*>(snapshot_address(device_));
+    held.removeMember("AB相线电压");
+    held["A"] = "the holder's";
+
+    kpmtest::complete_round(device_, kpmtest::block_of(2));
+    const Json::Value& rebuilt = *snapshot_address(device_);
+    EXPECT_EQ(rebuilt["AB相线电压"], Json::Value(2.0));
+    EXPECT_EQ(rebuilt["A"], Json::Value("the holder's"));
+}
+
 // The time of a round has whole-second resolution; a second round within
 // the same second must still reach the snapshot.
 TEST_F(SnapshotTest, RebuiltAfterARoundWithinTheSameSecond)
