@@ -115,7 +115,9 @@ Exchange RtuOverTcpLine::transact(const MeterAddress& meter,
             }
             if (!intact)
                 return failed_exchange(ExchangeStatus::BadCrc, "reply with a bad CRC");
-            if (taken[0] != meter.slave || taken.size() < kCrcLength + 2)
+            if (taken.size() < kCrcLength + 2)
+                return failed_exchange(ExchangeStatus::BadReply, "reply too short");
+            if (taken[0] != meter.slave)
                 continue;  // another meter's: a late reply, not this request's
             reply.assign(taken.begin(), taken.end() - kCrcLength);
             return Exchange{};

@@ -181,7 +181,8 @@ TEST(MeterhostHelp, DocumentsEveryOptionAndTheWriteSubcommand)
     EXPECT_EQ(run.status, 0);
     for (const char* option :
          {"--module", "--port", "--baud", "--parity", "--slave", "--timeout-ms", "--config",
-          "--data-id", "--interval", "--rounds", "--json", "--history", "meterhost write"})
+          "--data-id", "--interval", "--rounds", "--json", "--history", "meterhost write",
+          "tcp://HOST:PORT", "rtu+tcp://HOST:PORT"})
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
 }
 
