@@ -14,6 +14,11 @@
 #include <map>
 #include <memory>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "e2e_support.h"
 #include "history_store.h"
 #include "host/spmodbus.h"
@@ -340,6 +345,35 @@ TEST_P(MeterhostConnection, DroppedIsMadeAgainAndRefusedFailsThePollUntilServedA
 
 INSTANTIATE_TEST_SUITE_P(Network, MeterhostConnection, testing::ValuesIn(kNetworkKinds),
                          kind_param_name);
+
+// A listener whose queue of connections is full: the kernel drops further
+// connection attempts unanswered, as a server that is down behind a router
+// would. Each connect must end at the meter's timeout, not after the
+// system's own (over two minutes), or the run could not end in time.
+TEST(MeterhostConnection, AConnectNobodyAnswersEndsAtTheTimeout)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int queued = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&address), length), 0);
+    const int dropped = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ::connect(dropped, reinterpret_cast<sockaddr*>(&address), length);
+
+    const Finished run = run_command(
+        {kMeterhost, "--port", "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
+         "--rounds", "1", "--interval", "0", "--timeout-ms", "100", "--retry-min", "0"},
+        30s);
+    EXPECT_EQ(run.status, 1) << "offline short of its round\n" << run.err;
+    EXPECT_EQ(count_of(run.err, "no answer in time"), 3) << run.err;
+    for (int fd : {dropped, queued, listener})
+        ::close(fd);
+}
 
 class MeterhostIndependentServer : public testing::TestWithParam<LineKind> {};
 
