@@ -59,8 +59,10 @@ repro-test: target-build
 	@tests/target/check_reproducible.sh $(TARGET_BUILD_DIR) $(REPRO_BUILD_DIR) $(JOBS)
 
 # The release: the gateway module built in release form (-O2, NDEBUG, debug
-# information for the separate debug file) in $(DIST_BUILD_DIR), packed into
-# $(DIST_DIR)/kalvorpowermeter-<version>-mipsel.tar.gz and checked.
+# information for the separate debug file) and its self-test kpm-check in
+# $(DIST_BUILD_DIR), packed into $(DIST_DIR)/kalvorpowermeter-<version>-mipsel.tar.gz
+# and checked; kpm-check from the archive must pass on the archive's module
+# under qemu-mipsel with Debian's runtime.
 DIST_BUILD_DIR ?= build-dist
 DIST_DIR       ?= dist
 
@@ -69,10 +71,14 @@ dist: deps
 	@$(call kpm_configure,$(DIST_BUILD_DIR),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
 	    -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mipsel.cmake \
 	    -DKPM_SYSROOT=$(abspath $(TARGET_BUILD_DIR))/sysroot)
-	@cmake --build $(DIST_BUILD_DIR) -j$(JOBS) --target kalvorpowermeter -- --no-print-directory
+	@cmake --build $(DIST_BUILD_DIR) -j$(JOBS) --target kalvorpowermeter kpm-check -- --no-print-directory
 	@scripts/package-release.sh $(DIST_BUILD_DIR) $(DIST_DIR)
 	@tests/target/check_release.sh $(DIST_DIR)/kalvorpowermeter-$$(cat VERSION)-mipsel.tar.gz $$(cat VERSION) \
 	    "$$(sed -n 's/^CMAKE_ADDR2LINE:[A-Z]*=//p' $(DIST_BUILD_DIR)/CMakeCache.txt)"
+	@KPM_RUN="qemu-mipsel -cpu 24Kf -L $(abspath $(TARGET_BUILD_DIR))/sysroot" \
+	    tests/target/check_kpm_check.sh $(DIST_DIR)/kalvorpowermeter-$$(cat VERSION)-mipsel.tar.gz release \
+	    > $(DIST_BUILD_DIR)/kpm-check.log 2>&1 || { cat $(DIST_BUILD_DIR)/kpm-check.log; exit 1; }
+	@tail -n 1 $(DIST_BUILD_DIR)/kpm-check.log
 
 # Rewrites abi/kalvorpowermeter.abi from the gateway build: only for a
 # deliberate change of what a host built against the module relies on.

@@ -5,9 +5,10 @@
 #
 # writes DIST_DIR/kalvorpowermeter-VERSION-mipsel.tar.gz with the stripped
 # module, its debug information as a separate file (same build id, and a
-# debug link in the module), a manifest and install notes. The module must
-# pass the needed-library, export and runtime-floor checks first. The tools
-# are the build's own (its compiler's binutils), read from its CMake cache.
+# debug link in the module), the self-test kpm-check with the libraries it
+# brings in lib/, a manifest and install notes. The module must pass the
+# needed-library, export and runtime-floor checks first. The tools are the
+# build's own (its compiler's binutils), read from its CMake cache.
 set -euo pipefail
 export LC_ALL=C
 
@@ -19,7 +20,10 @@ module="$build/kalvorpowermeter.so"
 cache="$build/CMakeCache.txt"
 fail() { echo "package-release: $*" >&2; exit 1; }
 
+check_dir="$build/kpmcheck"
 [[ -f "$module" ]] || fail "no module at $module; build the target kalvorpowermeter first"
+[[ -f "$check_dir/kpm-check" && -d "$check_dir/lib" ]] ||
+    fail "no kpm-check and lib/ in $check_dir; build the target kpm-check first"
 [[ -f "$cache" ]] || fail "no CMake cache in $build"
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$cache"; }
 version="$(cached CMAKE_PROJECT_VERSION)"
@@ -60,6 +64,14 @@ mkdir "$out"
 (cd "$out" && "$objcopy" --add-gnu-debuglink=kalvorpowermeter.so.debug kalvorpowermeter.so)
 chmod 0644 "$out"/kalvorpowermeter.so*
 
+# The self-test, with the libraries it needs beyond the gateway's C and C++
+# runtime in lib/ beside it (its RUNPATH is $ORIGIN/lib).
+"$strip" --strip-all -o "$out/kpm-check" "$check_dir/kpm-check"
+mkdir "$out/lib"
+cp "$check_dir"/lib/* "$out/lib/"
+chmod 0755 "$out/kpm-check"
+chmod 0644 "$out"/lib/*
+
 stripped="$out/kalvorpowermeter.so"
 build_id="$(readelf -n "$stripped" | sed -n 's/^ *Build ID: //p')"
 [[ -n "$build_id" ]] || fail "the module has no build id"
@@ -68,6 +80,10 @@ carried="$(readelf -p .kpm_version "$stripped" | sed -n 's/^ *\[ *0\] *//p')"
 [[ "$carried" == "kalvorpowermeter $version" ]] || fail "the module carries '$carried', expected 'kalvorpowermeter $version'"
 
 header_field() { readelf -h "$stripped" | sed -n "s/^ *$1: *//p"; }
+# The newest version per name space that kpm-check or a library in lib/
+# needs: what a gateway's runtime must define for the check to start.
+check_needs="$(for file in "$out/kpm-check" "$out"/lib/*; do "$checks/check_module.sh" highest "$file"; done |
+    sed -E 's/_([0-9])/ \1/' | sort -k1,1 -k2,2V | awk '{top[$1] = $2} END {for (ns in top) print ns (top[ns] == "" ? "" : "_" top[ns])}' | sort)"
 {
     echo "name: kalvorpowermeter"
     echo "version: $version"
@@ -83,14 +99,17 @@ header_field() { readelf -h "$stripped" | sed -n "s/^ *$1: *//p"; }
     echo "highest symbol versions needed:" $("$checks/check_module.sh" highest "$stripped")
     echo "exported symbols:"
     readelf --dyn-syms -W "$stripped" | awk '$1 ~ /^[0-9]+:$/ && $5 != "LOCAL" && $7 != "UND" && $8 != "" {print "  " $4, $8}' | sort -u
+    echo "kpm-check: the self-test, built with the same compiler; lib/:" $(cd "$out/lib" && ls)
+    echo "kpm-check needs, with lib/:" $check_needs
 } > "$out/MANIFEST"
 
 sed -e "s/@VERSION@/$version/g" -e "s/@BUILD_ID@/$build_id/g" -e "s/@SHA256@/$sha256/g" \
+    -e "s/@CHECK_NEEDS@/$(echo $check_needs)/g" \
     -e "s/@BUILD_ID_HEAD@/${build_id:0:2}/g" -e "s/@BUILD_ID_TAIL@/${build_id:2}/g" \
     "$here/release-install-notes.txt" > "$out/INSTALL"
 
 mkdir -p "$dist"
 archive="$dist/$name.tar.gz"
-touch -d "@$epoch" "$out" "$out"/*
+touch -d "@$epoch" "$out" "$out"/* "$out"/lib/*
 tar --sort=name --owner=0 --group=0 --numeric-owner -C "$stage" -cf - "$name" | gzip -n -9 > "$archive"
 echo "$archive: kalvorpowermeter $version, build id $build_id"

@@ -3,11 +3,14 @@
 #
 #   check_release.sh ARCHIVE VERSION ADDR2LINE
 #
-# the archive holds the stripped module, its debug file, MANIFEST and
-# INSTALL; the manifest's sha256, version and build id are the module's;
-# the debug file has the same build id and the module a debug link to it;
-# and ADDR2LINE with the debug file turns an address inside get_providers
-# of the stripped module into the function and its source file.
+# the archive holds the stripped module, its debug file, MANIFEST, INSTALL,
+# kpm-check and lib/; the manifest's sha256, version and build id are the
+# module's; the debug file has the same build id and the module a debug link
+# to it; ADDR2LINE with the debug file turns an address inside get_providers
+# of the stripped module into the function and its source file; kpm-check
+# is built for the module's machine and float ABI, finds lib/ through its
+# RUNPATH, and lib/ holds exactly what it needs beyond the gateway's C and
+# C++ runtime.
 set -euo pipefail
 export LC_ALL=C
 
@@ -20,9 +23,9 @@ unpacked="$(mktemp -d)"
 trap 'rm -rf "$unpacked"' EXIT
 tar -xzf "$archive" -C "$unpacked"
 dir="$unpacked/kalvorpowermeter-$version-mipsel"
-files="$(cd "$unpacked" && find . -type f | sort | tr '\n' ' ')"
-want="./kalvorpowermeter-$version-mipsel/INSTALL ./kalvorpowermeter-$version-mipsel/MANIFEST ./kalvorpowermeter-$version-mipsel/kalvorpowermeter.so ./kalvorpowermeter-$version-mipsel/kalvorpowermeter.so.debug "
-[[ "$files" == "$want" ]] || fail "archive holds: $files"
+files="$(cd "$dir" && find . -type f -not -path './lib/*' | sort | tr '\n' ' ')"
+want="./INSTALL ./MANIFEST ./kalvorpowermeter.so ./kalvorpowermeter.so.debug ./kpm-check "
+[[ "$files" == "$want" ]] || fail "archive holds: $files and lib/"
 module="$dir/kalvorpowermeter.so" debug="$dir/kalvorpowermeter.so.debug"
 
 manifest() { sed -n "s/^$1: //p" "$dir/MANIFEST"; }
@@ -48,4 +51,18 @@ chain="$("$addr2line" -f -C -i -e "$debug" "$address")"
 resolved="$(tail -n 2 <<<"$chain" | tr '\n' ' ')"
 [[ "$resolved" =~ ^get_providers\ /.*/plugin/get_providers\.cpp:[0-9]+\ $ ]] ||
     fail "addr2line resolves $address to:" $chain
-echo "ok: $(basename "$archive"), build id $id; $address is $resolved"
+# kpm-check: the module's machine and float ABI, lib/ through its RUNPATH,
+# and in lib/ exactly the libraries beyond the gateway's runtime it needs.
+check="$dir/kpm-check"
+target() { readelf -h "$1" | sed -n 's/^ *\(Class\|Data\|Machine\): *//p'; readelf -A "$1" | grep -E '^(ISA|FP ABI):'; }
+[[ "$(target "$check")" == "$(target "$module")" ]] ||
+    fail "kpm-check is built for another target than the module:" $(target "$check")
+runpath="$(readelf -d "$check" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]$/\1/p')"
+[[ "$runpath" == '$ORIGIN/lib' ]] || fail "kpm-check's RUNPATH is '$runpath', not \$ORIGIN/lib"
+needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'; }
+runtime="$(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$(dirname "$0")/allowed-needed.txt" | grep -v '^$' | sort -u)"
+beyond="$(for file in "$check" "$dir"/lib/*; do needed "$file"; done | sort -u | comm -23 - <(echo "$runtime"))"
+brought="$(ls "$dir/lib" | sort)"
+[[ "$beyond" == "$brought" ]] ||
+    fail "kpm-check needs beyond the gateway's runtime:" $beyond"; lib/ holds:" $brought
+echo "ok: $(basename "$archive"), build id $id; $address is $resolved; kpm-check with lib/:" $brought
