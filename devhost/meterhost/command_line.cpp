@@ -37,9 +37,9 @@ now and then: after --retry-min seconds, the wait doubling up to
 --retry-max; the first answer brings it back online. Each change is one
 message. Before every request on a serial line, also the one behind an
 rtu+tcp:// server, the line is left silent for 3.5 characters (1.75 ms above
-19200 baud) after the last frame on it. On a line over the
-network a connection refused, reset or silent fails the poll the same way;
-the connection is made again at the next poll, never waiting longer than
+19200 baud) after the last frame on it. On a line over the network a
+connection refused, reset or silent fails the poll the same way; the
+connection is made again at the next poll, never waiting longer than
 --timeout-ms, and a reply to another request or from another unit is
 discarded.
 
