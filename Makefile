@@ -31,8 +31,27 @@ DST_TEST_TZ    ?= CET-1CEST,M3.5.0,M10.5.0/3
 
 test: build
 	TZ='$(NATIVE_TEST_TZ)' ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
+	@$(MAKE) --no-print-directory timing-test
 	@$(MAKE) --no-print-directory target-test repro-test
 	@$(MAKE) --no-print-directory asan-test tsan-test fuzz-test soak-test
+
+# The tests that wait on time or measure it (ctest label `timing`), again:
+# up to TIMING_REPEAT times in a row (until one fails), then once more while
+# stress-ng keeps every CPU busy. stress-ng is stopped by its process id
+# however the tests end, and ends by itself after TIMING_LOAD_LIMIT seconds
+# should this shell be killed outright.
+TIMING_REPEAT     ?= 3
+TIMING_LOAD_LIMIT ?= 600
+
+.PHONY: timing-test
+timing-test: build
+	TZ='$(NATIVE_TEST_TZ)' ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS) -L timing \
+	    --repeat until-fail:$(TIMING_REPEAT)
+	@stress-ng --cpu 0 --timeout $(TIMING_LOAD_LIMIT) --quiet & load=$$!; \
+	    trap 'kill $$load 2>/dev/null; wait $$load 2>/dev/null' EXIT; \
+	    trap 'exit 130' INT TERM; \
+	    echo "timing tests with every CPU kept busy by stress-ng (pid $$load)"; \
+	    TZ='$(NATIVE_TEST_TZ)' ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS) -L timing
 
 # The gateway build: 32-bit little-endian MIPS, cross-compiled into
 # $(TARGET_BUILD_DIR); its tests run under qemu-mipsel.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "request_framing.h"
+#include "terminal_watch.h"
 
 namespace metersim {
 
@@ -16,33 +17,64 @@ constexpr std::size_t kBufferLimit = 4 * kMaxFrameLength;
 
 }  // namespace
 
-FrameReceiver::FrameReceiver(int fd, std::chrono::nanoseconds end_silence)
-    : fd_(fd), end_silence_(end_silence)
+FrameReceiver::FrameReceiver(int fd, std::chrono::nanoseconds end_silence, bool watched)
+    : fd_(fd), end_silence_(end_silence), watched_(watched)
 {
 }
 
 bool FrameReceiver::read_available()
 {
-    std::uint8_t chunk[kMaxFrameLength];
-    const std::size_t room = std::min(kBufferLimit - bytes_.size(), sizeof chunk);
+    // On a watched terminal every read begins with a status byte.
+    const std::size_t header = watched_ ? 1 : 0;
+    std::uint8_t chunk[1 + kMaxFrameLength];
+    const std::size_t room = std::min(kBufferLimit - bytes_.size(), kMaxFrameLength);
     if (room == 0)
         return true;  // next() empties a full buffer
     ssize_t got;
     do
-        got = ::read(fd_, chunk, room);
+        got = ::read(fd_, chunk, header + room);
     while (got < 0 && errno == EINTR);
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return true;
     if (got <= 0)
         return false;
     const auto now = std::chrono::steady_clock::now();
-    bytes_.insert(bytes_.end(), chunk, chunk + got);
-    arrived_.insert(arrived_.end(), static_cast<std::size_t>(got), now);
+    if (watched_ && !packet_carries_data(chunk[0])) {
+        if (!status_reports_setup(chunk[0]))
+            return true;
+        const int baud = rewatch_terminal_settings(fd_);
+        if (baud < 0)
+            return false;
+        add_setup(now, baud);
+        return true;
+    }
+    const auto data = chunk + header;
+    const auto length = static_cast<std::size_t>(got) - header;
+    bytes_.insert(bytes_.end(), data, data + length);
+    arrived_.insert(arrived_.end(), length, now);
     return true;
 }
 
-std::optional<ReceivedFrame> FrameReceiver::next(std::chrono::steady_clock::time_point now)
+void FrameReceiver::add_setup(std::chrono::steady_clock::time_point seen, int baud)
 {
+    // Nothing buffered can be continued after it.
+    if (!bytes_.empty())
+        ready_.emplace_back(take(bytes_.size()));
+    ready_.emplace_back(TerminalSetUp{seen, baud});
+}
+
+std::optional<LineEvent> FrameReceiver::next(std::chrono::steady_clock::time_point now)
+{
+    if (!ready_.empty()) {
+        if (const auto* setup = std::get_if<TerminalSetUp>(&ready_.front())) {
+            const TerminalSetUp event = *setup;
+            ready_.pop_front();
+            return event;
+        }
+        ReceivedFrame frame = std::get<ReceivedFrame>(std::move(ready_.front()));
+        ready_.pop_front();
+        return frame;
+    }
     if (bytes_.empty())
         return std::nullopt;
     const std::size_t length = request_length(bytes_.data(), bytes_.size());
@@ -57,6 +89,8 @@ std::optional<ReceivedFrame> FrameReceiver::next(std::chrono::steady_clock::time
 
 std::optional<std::chrono::steady_clock::time_point> FrameReceiver::silence_deadline() const
 {
+    if (!ready_.empty())
+        return std::chrono::steady_clock::time_point{};  // due now
     if (arrived_.empty())
         return std::nullopt;
     return arrived_.back() + end_silence_;
@@ -64,8 +98,12 @@ std::optional<std::chrono::steady_clock::time_point> FrameReceiver::silence_dead
 
 void FrameReceiver::discard()
 {
-    bytes_.clear();
-    arrived_.clear();
+    while (!ready_.empty() && std::holds_alternative<ReceivedFrame>(ready_.front()))
+        ready_.pop_front();
+    if (ready_.empty()) {
+        bytes_.clear();
+        arrived_.clear();
+    }
 }
 
 ReceivedFrame FrameReceiver::take(std::size_t length)

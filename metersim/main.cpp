@@ -59,13 +59,19 @@ to give a master (meterhost --port ADDRESS). Ctrl-C stops it.
                        11 with), and drop a request that begins less than 3.5
                        character times (1.75 ms above 19200 baud) after the
                        previous frame ended, as a slave could not tell the
-                       two apart
+                       two apart. On the pseudo-terminal, which starts at
+                       --baud, a request sent while a master has set the
+                       terminal to another speed is garbage to the meters and
+                       gets no answer. A pseudo-terminal keeps no parity
+                       setting, so parity is not checked
   --fault KIND[:N]     misbehave on every Nth request taken, counted over all
                        slaves (default every one); may be repeated. KIND:
                        no-reply, wrong-echo (writes only), exception, delay,
                        bad-crc
   --fault-delay-ms MS  how late a delayed reply comes (default 700)
-  --verbose            log each request, naming its slave, on standard error
+  --verbose            log each request, naming its slave, and each time a
+                       master sets the pseudo-terminal up (opening or closing
+                       the port) with the speed it set, on standard error
   --help               show this text
 )";
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <variant>
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -116,18 +117,18 @@ void NetworkServer::drop_connection()
     [[maybe_unused]] const ssize_t ignored = ::write(wake_[1], &byte, 1);
 }
 
-std::vector<std::chrono::nanoseconds> NetworkServer::request_gaps() const
+std::vector<RequestTiming> NetworkServer::timings() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {gaps_.begin(), gaps_.end()};
+    return {timings_.begin(), timings_.end()};
 }
 
-void NetworkServer::log_gap(std::chrono::nanoseconds gap)
+void NetworkServer::log_timing(const RequestTiming& timing)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (gaps_.size() == kGapLogLength)
-        gaps_.pop_front();
-    gaps_.push_back(gap);
+    if (timings_.size() == kTimingLogLength)
+        timings_.pop_front();
+    timings_.push_back(timing);
 }
 
 void NetworkServer::serve()
@@ -207,6 +208,7 @@ void NetworkServer::send_frame(int fd, const Frame& frame)
         done += static_cast<std::size_t>(sent);
     }
     last_reply_end_ = Clock::now();
+    ++replies_;
 }
 
 void NetworkServer::serve_rtu(int fd)
@@ -221,10 +223,20 @@ void NetworkServer::serve_rtu(int fd)
         pollfd readable{fd, POLLIN, 0};
         if (::poll(&readable, 1, 0) > 0 && !receiver.read_available())
             return;  // the master closed the connection
-        while (auto frame = receiver.next(Clock::now())) {
-            if (!first)
-                log_gap(std::max(frame->first_byte - std::max(last_request_end, last_reply_end_),
-                                 Clock::duration::zero()));
+        while (auto event = receiver.next(Clock::now())) {
+            // A socket has no terminal set-ups: only frames come.
+            const auto* frame = std::get_if<ReceivedFrame>(&*event);
+            if (frame == nullptr)
+                continue;
+            RequestTiming timing;
+            timing.slave = frame->bytes[0];
+            timing.function = frame->bytes.size() > 1 ? frame->bytes[1] : 0;
+            timing.arrived = frame->first_byte;
+            timing.after_setup = first;
+            timing.gap_before =
+                std::max(frame->first_byte - std::max(last_request_end, last_reply_end_),
+                         Clock::duration::zero());
+            log_timing(timing);
             first = false;
             last_request_end = frame->last_byte;
             const MeterAnswer answer = simulator_.answer(frame->bytes);
@@ -242,6 +254,7 @@ void NetworkServer::serve_rtu(int fd)
 void NetworkServer::serve_mbap(int fd)
 {
     std::vector<std::uint8_t> buffer;
+    bool first = true;
     for (;;) {
         if (!wait_readable(fd, nullptr))
             return;
@@ -252,6 +265,7 @@ void NetworkServer::serve_mbap(int fd)
         if (got <= 0)
             return;  // the master closed the connection, or it failed
         buffer.insert(buffer.end(), chunk, chunk + got);
+        const auto arrived = Clock::now();
         MbapRequest request;
         for (;;) {
             const MbapTake taken = take_mbap_request(buffer, request);
@@ -259,6 +273,13 @@ void NetworkServer::serve_mbap(int fd)
                 return;  // no way to find the next frame: end the connection
             if (taken == MbapTake::NeedMore)
                 break;
+            RequestTiming timing;
+            timing.slave = request.rtu[0];
+            timing.function = request.rtu[1];
+            timing.arrived = arrived;
+            timing.after_setup = first;
+            log_timing(timing);
+            first = false;
             const MeterAnswer answer = simulator_.answer(request.rtu);
             if (answer.frame.empty())
                 continue;

@@ -44,12 +44,16 @@ public:
     void drop_connection();
     // Connections accepted so far.
     unsigned long connections() const { return connections_.load(); }
-    // RTU over TCP: the silence before each request that followed another
-    // frame on its connection (the end of the previous request or of the
-    // reply sent last, whichever came later), the most recent kGapLogLength.
-    std::vector<std::chrono::nanoseconds> request_gaps() const;
+    // Replies sent, late ones included.
+    unsigned long replies_sent() const { return replies_.load(); }
+    // The most recent requests received (up to kTimingLogLength), oldest
+    // first: their slave, function and arrival. Over RTU also the silence
+    // before each (since the end of the previous request or of the reply
+    // sent last, whichever came later); the first on a connection counts
+    // as after a set-up, its silence from the connection's opening.
+    std::vector<RequestTiming> timings() const;
 
-    static constexpr std::size_t kGapLogLength = 4096;
+    static constexpr std::size_t kTimingLogLength = Simulator::kTimingLogLength;
 
 private:
     void serve();
@@ -61,7 +65,7 @@ private:
     bool wait_readable(int fd, const std::chrono::steady_clock::time_point* deadline);
     bool pause(std::chrono::milliseconds duration);
     void send_frame(int fd, const Frame& frame);
-    void log_gap(std::chrono::nanoseconds gap);
+    void log_timing(const RequestTiming& timing);
     bool leaving() const { return stopping_ || dropping_; }
 
     Simulator& simulator_;
@@ -72,11 +76,12 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<bool> dropping_{false};
     std::atomic<unsigned long> connections_{0};
+    std::atomic<unsigned long> replies_{0};
     // When the last reply went out on the connection being served.
     std::chrono::steady_clock::time_point last_reply_end_{};
 
     mutable std::mutex mutex_;
-    std::deque<std::chrono::nanoseconds> gaps_;
+    std::deque<RequestTiming> timings_;
 };
 
 }  // namespace metersim

@@ -11,6 +11,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "terminal_watch.h"
+
 namespace metersim {
 
 namespace {
@@ -22,7 +24,7 @@ std::runtime_error failure(const std::string& what)
 
 }  // namespace
 
-PseudoTerminal::PseudoTerminal()
+PseudoTerminal::PseudoTerminal(int baud)
 {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0)
@@ -46,6 +48,15 @@ PseudoTerminal::PseudoTerminal()
     }
     ::cfmakeraw(&raw);
     ::tcsetattr(slave_, TCSANOW, &raw);
+    try {
+        if (!set_terminal_speed(slave_, baud))
+            throw failure("setting " + path_ + " to " + std::to_string(baud) + " baud");
+        watch_terminal_settings(master_);
+    } catch (...) {
+        ::close(slave_);
+        ::close(master_);
+        throw;
+    }
 }
 
 PseudoTerminal::~PseudoTerminal()

@@ -1,7 +1,9 @@
 // A new pseudo-terminal for the simulated meter: the simulator serves on the
 // master side, a Modbus master opens the path of the other side. The
 // simulator keeps that side open itself, so the line stays up while masters
-// come and go, and it is set raw so no byte is translated or echoed.
+// come and go, and it is set raw so no byte is translated or echoed. It
+// starts at the meter's speed, and its master side is watched for masters
+// setting it up (terminal_watch.h): reads there begin with a status byte.
 #pragma once
 
 #include <string>
@@ -11,7 +13,7 @@ namespace metersim {
 class PseudoTerminal {
 public:
     // Throws std::runtime_error with the failing call and its error.
-    PseudoTerminal();
+    explicit PseudoTerminal(int baud);
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;

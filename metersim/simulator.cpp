@@ -14,6 +14,7 @@
 #include "request_framing.h"
 #include "rtu_frame.h"
 #include "slave_list.h"
+#include "terminal_watch.h"
 
 namespace metersim {
 
@@ -93,7 +94,7 @@ void Simulator::open()
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     if (options_.device.empty()) {
-        pty_ = std::make_unique<PseudoTerminal>();
+        pty_ = std::make_unique<PseudoTerminal>(options_.baud);
         if (!options_.link.empty())
             pty_->link_as(options_.link);
         port_path_ = pty_->path();
@@ -111,7 +112,8 @@ void Simulator::open()
     }
     const auto end_silence = std::max<std::chrono::nanoseconds>(
         inter_char_timeout(options_.baud, options_.parity), kMinFrameEndSilence);
-    receiver_ = std::make_unique<FrameReceiver>(fd_, end_silence);
+    receiver_ = std::make_unique<FrameReceiver>(fd_, end_silence, pty_ != nullptr);
+    line_baud_ = options_.baud;
     started_ = Clock::now();
     last_request_end_ = started_;
     last_reply_ = {started_, started_};
@@ -185,6 +187,12 @@ unsigned long Simulator::frames_rejected() const
     return rejected_;
 }
 
+std::vector<TerminalSetUp> Simulator::terminal_setups() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {setups_.begin(), setups_.end()};
+}
+
 double Simulator::seconds_running() const
 {
     return std::chrono::duration<double>(Clock::now() - started_).count();
@@ -221,9 +229,30 @@ void Simulator::serve()
             log("line " + port_path_ + " closed");
             break;
         }
-        while (auto frame = receiver_->next(Clock::now()))
-            handle(*frame);
+        handle_events();
     }
+}
+
+void Simulator::handle_events()
+{
+    while (auto event = receiver_->next(Clock::now()))
+        std::visit([this](const auto& each) { handle(each); }, *event);
+}
+
+void Simulator::handle(const TerminalSetUp& setup)
+{
+    // The master's set-up ends whatever was on the line: a meter listening
+    // cannot know what came before, and a transceiver switching on can put
+    // a glitch on it.
+    last_setup_ = setup.seen;
+    line_baud_ = setup.baud;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (setups_.size() == kTimingLogLength)
+            setups_.pop_front();
+        setups_.push_back(setup);
+    }
+    log("line " + port_path_ + " set up at " + std::to_string(setup.baud) + " baud");
 }
 
 bool Simulator::receive()
@@ -234,14 +263,17 @@ bool Simulator::receive()
     return false;
 }
 
-std::chrono::nanoseconds Simulator::silence_before(Clock::time_point first_byte) const
+void Simulator::measure_silence(RequestTiming& timing) const
 {
     // A reply sent after this frame began (it waited in the line's buffer
     // while a reply was delayed) did not precede it on the line.
     auto previous_end = last_request_end_;
-    if (last_reply_.start <= first_byte)
+    if (last_reply_.start <= timing.arrived)
         previous_end = std::max(previous_end, last_reply_.end);
-    return std::max(first_byte - previous_end, Clock::duration::zero());
+    timing.after_setup = last_setup_ && *last_setup_ > previous_end;
+    if (timing.after_setup)
+        previous_end = *last_setup_;
+    timing.gap_before = std::max(timing.arrived - previous_end, Clock::duration::zero());
 }
 
 void Simulator::handle(const ReceivedFrame& frame)
@@ -250,11 +282,15 @@ void Simulator::handle(const ReceivedFrame& frame)
     RequestTiming timing;
     timing.slave = bytes[0];
     timing.function = bytes.size() > 1 ? bytes[1] : 0;
-    timing.gap_before = silence_before(frame.first_byte);
+    timing.arrived = frame.first_byte;
+    measure_silence(timing);
+    timing.baud = line_baud_;
     const auto needed = inter_frame_silence(options_.baud, options_.parity);
+    timing.wrong_speed = options_.line_time && line_baud_ != options_.baud;
     // The first frame has nothing before it to run into.
-    timing.rejected = options_.line_time && frames_seen_ > 0 && timing.gap_before < needed;
-    ++frames_seen_;
+    timing.rejected = options_.line_time && !timing.wrong_speed && frame_seen_ &&
+                      !timing.after_setup && timing.gap_before < needed;
+    frame_seen_ = true;
     last_request_end_ = std::max(last_request_end_, frame.last_byte);
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -264,6 +300,13 @@ void Simulator::handle(const ReceivedFrame& frame)
         rejected_ += timing.rejected;
     }
     const std::string who = "slave " + std::to_string(timing.slave) + ": ";
+    if (timing.wrong_speed) {
+        // At another speed its bytes come apart into other bytes, with
+        // framing errors: no request a meter could take.
+        log("bad request: " + std::to_string(bytes.size()) + " bytes sent at " +
+            std::to_string(timing.baud) + " baud, garbage at " + std::to_string(options_.baud));
+        return;
+    }
     if (timing.rejected) {
         // On a real line it would run into the frame before it.
         log(who + "dropped, " + microseconds(timing.gap_before) + " of silence before it (" +
@@ -415,7 +458,9 @@ void Simulator::send(std::size_t request_length, const MeterAnswer& reply, Clock
             return;
         start = std::max(start, Clock::now());
     }
-    if (!write_frame(fd_, reply.frame.data(), reply.frame.size(), per_byte, start, &last_reply_))
+    if (write_frame(fd_, reply.frame.data(), reply.frame.size(), per_byte, start, &last_reply_))
+        ++replies_;
+    else
         log(std::string("reply not sent: ") + std::strerror(errno));
 }
 

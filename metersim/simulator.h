@@ -3,7 +3,9 @@
 // its own, with optional faults and line timing. Requests are received and
 // framed here, so that each byte's arrival is timed and the silence before a
 // request can be checked; replies are framed here so that faults can
-// corrupt them and line timing can pace them.
+// corrupt them and line timing can pace them. On its pseudo-terminal the
+// simulator watches the line as a meter would: it sees when a master sets
+// the terminal up (opening the port) and at which speed.
 #pragma once
 
 #include <atomic>
@@ -38,7 +40,9 @@ struct SimulatorOptions {
     int baud = 9600;
     char parity = 'N';
     // Answer with a real line's timing, and drop a request that follows the
-    // previous frame with less than inter_frame_silence() between them.
+    // previous frame with less than inter_frame_silence() between them. On
+    // the pseudo-terminal, a request sent while the terminal is set to
+    // another speed than `baud` is garbage to the meter and gets no answer.
     bool line_time = false;
     std::optional<RegisterValues> table;    // fixed registers of every slave; live when empty
     std::map<int, RegisterValues> tables;   // fixed registers of some slaves, over `table`
@@ -48,14 +52,22 @@ struct SimulatorOptions {
 };
 
 // One frame the simulator received and how much silence came before it on
-// the line: since the end of the previous request, or of the last reply
-// sent before this frame began, whichever was later (for the first frame,
-// since the line was opened).
+// the line: since the end of the previous request, the last reply sent
+// before this frame began, or the last set-up of the terminal, whichever
+// was latest (before all of these, since the simulator opened the line).
 struct RequestTiming {
     int slave = 0;     // the frame's address byte
     int function = 0;  // its function code; 0 for a frame too short to have one
+    std::chrono::steady_clock::time_point arrived;  // its first byte
     std::chrono::nanoseconds gap_before{0};
-    bool rejected = false;  // dropped for too short a silence (line timing only)
+    // The silence is counted from a set-up of the terminal. The simulator
+    // sees a set-up only when its thread next runs, so on a busy machine it
+    // may count less silence than the line had: such a frame is measured,
+    // and never dropped for it.
+    bool after_setup = false;
+    int baud = 0;              // the speed the line was set to when it came
+    bool wrong_speed = false;  // garbage at the meter's own speed (line timing only)
+    bool rejected = false;     // dropped for too short a silence (line timing only)
 };
 
 // What the meters answer one request, whatever carried it.
@@ -110,6 +122,11 @@ public:
     std::vector<RequestTiming> timings() const;
     // Frames dropped for too short a silence before them.
     unsigned long frames_rejected() const;
+    // Replies written to the line by serve(), late ones included.
+    unsigned long replies_sent() const { return replies_.load(); }
+    // The most recent set-ups of the pseudo-terminal by a master (up to
+    // kTimingLogLength), oldest first; none on a serial device.
+    std::vector<TerminalSetUp> terminal_setups() const;
 
     static constexpr std::size_t kTimingLogLength = 4096;
 
@@ -121,8 +138,10 @@ private:
     };
 
     bool receive();
+    void handle_events();
     void handle(const ReceivedFrame& frame);
-    std::chrono::nanoseconds silence_before(std::chrono::steady_clock::time_point first_byte) const;
+    void handle(const TerminalSetUp& setup);
+    void measure_silence(RequestTiming& timing) const;
     void send(std::size_t request_length, const MeterAnswer& reply,
               std::chrono::steady_clock::time_point end);
     bool pause(std::chrono::nanoseconds duration);
@@ -142,16 +161,20 @@ private:
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::atomic<bool> stopping_{false};
     std::atomic<unsigned long> requests_{0};
+    std::atomic<unsigned long> replies_{0};
     std::thread thread_;
 
     // The line as the serving thread last saw it.
-    unsigned long frames_seen_ = 0;
+    bool frame_seen_ = false;
     std::chrono::steady_clock::time_point last_request_end_;  // the line's opening, at first
     LineInterval last_reply_{};
+    std::optional<std::chrono::steady_clock::time_point> last_setup_;
+    int line_baud_ = 0;
 
     mutable std::mutex mutex_;  // guards what follows
     std::map<int, Meter> meters_;
     std::deque<RequestTiming> timings_;
+    std::deque<TerminalSetUp> setups_;
     unsigned long rejected_ = 0;
 };
 

@@ -28,6 +28,8 @@ Registers edge_table()
     return r;
 }
 
+// Replies come at once (no line timing): the timeout leaves 200 ms for the
+// scheduling of either side.
 std::vector<std::string> poll_args(const std::string& port, int rounds)
 {
     return {kMeterhost, "--port", port, "--rounds", std::to_string(rounds), "--json",
@@ -78,11 +80,15 @@ TEST(MeterhostPolling, LineTimingOfTheSimulatorStillCompletesRounds)
     const Registers registers = edge_table();
     auto slave = start_metersim(
         {"--table", dir.file("table", table_text(registers)), "--line-time", "--baud", "19200"});
-    expect_json_rounds(run_command(poll_args(slave.port, 2)), registers, 2);
+    auto args = poll_args(slave.port, 2);
+    args.insert(args.end(), {"--baud", "19200"});
+    expect_json_rounds(run_command(args), registers, 2);
 }
 
 // Every second request misbehaves; polling must report each failure through
-// the module's error hook and still complete the rounds asked for.
+// the module's error hook and still complete the rounds asked for. A delayed
+// reply comes 150 ms after meterhost gave up, and 50 ms before its next
+// poll: margins for either side's scheduling.
 class MeterhostFaults : public testing::TestWithParam<const char*> {};
 
 TEST_P(MeterhostFaults, ErrorsAreReportedAndPollingRecovers)
@@ -90,9 +96,9 @@ TEST_P(MeterhostFaults, ErrorsAreReportedAndPollingRecovers)
     TempDir dir;
     const Registers registers = edge_table();
     auto slave = start_metersim({"--table", dir.file("table", table_text(registers)), "--fault",
-                                 std::string(GetParam()) + ":2", "--fault-delay-ms", "150"});
+                                 std::string(GetParam()) + ":2", "--fault-delay-ms", "250"});
     const Finished run = run_command({kMeterhost, "--port", slave.port, "--rounds", "3", "--json",
-                                      "--interval", "0.2", "--timeout-ms", "100"});
+                                      "--interval", "0.3", "--timeout-ms", "100"});
     expect_json_rounds(run, registers, 3);
     EXPECT_GE(count_of(run.err, "SPModbus get error"), 2) << run.err;
 }

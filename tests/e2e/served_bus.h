@@ -19,6 +19,15 @@ struct ServedBus {
     std::string port;                                 // what a master gives as --port
 
     metersim::Simulator* operator->() const { return simulator.get(); }
+    // Replies sent and requests received on whichever line serves the bus.
+    unsigned long replies_sent() const
+    {
+        return server ? server->replies_sent() : simulator->replies_sent();
+    }
+    std::vector<metersim::RequestTiming> timings() const
+    {
+        return server ? server->timings() : simulator->timings();
+    }
     // Serves the same meters again on the same port, with a new server
     // (network kinds only).
     void serve_again();

@@ -1,7 +1,7 @@
 // The simulated bus of meters, driven by a bare master on its pseudo-terminal
 // that writes frames with its own timing: which addresses answer, that each
-// meter keeps its own registers, how broken frames are handled, and the
-// silence a request must follow.
+// meter keeps its own registers, how broken frames are handled, the silence
+// a request must follow, and the speed the master sets the terminal to.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,6 +18,7 @@
 #include "line_timing.h"
 #include "rtu_frame.h"
 #include "simulator.h"
+#include "terminal_watch.h"
 
 namespace {
 
@@ -26,6 +27,9 @@ using metersim::Simulator;
 using metersim::SimulatorOptions;
 using namespace std::chrono_literals;
 
+// A meter that answers does so within a few milliseconds (at 9600 baud with
+// line timing, a short reply starts about 13 ms after the request): the
+// rest is margin for the simulator's scheduling.
 constexpr auto kNoReplyWait = 300ms;
 
 Frame with_crc(Frame frame)
@@ -82,6 +86,9 @@ public:
         return got;
     }
 
+    // Sets the terminal up at this speed, as a master opening the port does.
+    void set_speed(int baud) { ASSERT_TRUE(metersim::set_terminal_speed(fd_, baud)); }
+
     bool answered(const Frame& request, std::size_t reply_length)
     {
         send(request);
@@ -124,7 +131,7 @@ TEST(SimulatorBus, OnlyLiveServedAddressesAnswer)
     EXPECT_THROW(simulator->set_dead(0, true), std::invalid_argument);
 }
 
-TEST(SimulatorBus, AddressListsAreCheckedWhenTheBusIsMade)
+TEST(SimulatorOptions, AddressListsAreCheckedWhenTheBusIsMade)
 {
     using Addresses = std::vector<int>;
     const std::pair<Addresses, Addresses> cases[] = {
@@ -233,7 +240,9 @@ TEST(SimulatorBus, LineTimingDropsARequestThatFollowsTooSoon)
 
 // A master that gives up on a late reply sends its next request while the
 // meter still holds that reply back: on the line the request came first,
-// after a long silence, so it must be taken.
+// after a long silence, so it must be taken. The request comes 100 ms after
+// the one delayed and 200 ms before the late reply: margins for the
+// simulator's scheduling, far above the 3.6 ms silence it needs.
 TEST(SimulatorBus, LineTimingTakesARequestSentWhileAReplyIsHeldBack)
 {
     SimulatorOptions options;
@@ -251,6 +260,36 @@ TEST(SimulatorBus, LineTimingTakesARequestSentWhileAReplyIsHeldBack)
     EXPECT_EQ(master.receive(14).size(), 14u) << "the late reply, then the next one";
     EXPECT_EQ(simulator->frames_rejected(), 0u);
     EXPECT_EQ(simulator->requests_seen(), 3u);
+}
+
+// A meter hears only its own speed; on a pseudo-terminal the simulator reads
+// the speed a master set, and each set-up counts.
+TEST(SimulatorBus, LineTimingAnswersOnlyAtTheMetersOwnSpeed)
+{
+    SimulatorOptions options;
+    options.baud = 19200;
+    options.line_time = true;
+    auto simulator = start(options);
+    BareMaster master(simulator->port_path());
+    EXPECT_TRUE(master.answered(read_request(1, 10, 1), 7)) << "the terminal starts at its speed";
+
+    master.set_speed(9600);
+    EXPECT_FALSE(master.answered(read_request(1, 10, 1), 7));
+    master.set_speed(19200);
+    EXPECT_TRUE(master.answered(read_request(1, 10, 1), 7));
+    EXPECT_EQ(simulator->requests_seen(), 2u);
+
+    const auto setups = simulator->terminal_setups();
+    ASSERT_EQ(setups.size(), 2u);
+    EXPECT_EQ(setups[0].baud, 9600);
+    EXPECT_EQ(setups[1].baud, 19200);
+    const auto timings = simulator->timings();
+    ASSERT_EQ(timings.size(), 3u);
+    EXPECT_TRUE(timings[1].wrong_speed);
+    EXPECT_EQ(timings[1].baud, 9600);
+    EXPECT_FALSE(timings[2].wrong_speed);
+    EXPECT_TRUE(timings[2].after_setup);
+    EXPECT_EQ(simulator->frames_rejected(), 0u);
 }
 
 TEST(SimulatorBus, WithoutLineTimingASoonRequestIsStillTaken)

@@ -2,7 +2,8 @@
 // over TCP on the loopback interface where the kind of line matters:
 // replies reach process_payload in the documented layout, every kind of
 // failure reaches on_error instead, a late or damaged reply is never taken,
-// the frames are watched as on the wire, and the line recovers.
+// the frames are watched as on the wire, the line recovers, and the opening
+// of the port is kept apart from the first request by the silence.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 
 #include "bench_device.h"
 #include "line.h"
+#include "line_timing.h"
 #include "line_transport.h"
 #include "rtu_crc.h"
 #include "served_bus.h"
@@ -27,7 +29,11 @@ using metersim::FaultPlan;
 using metersim::RegisterValues;
 using metersim::Simulator;
 using metersim::SimulatorOptions;
+using Clock = std::chrono::steady_clock;
 
+// The timeout is for a reply's first byte, which comes at once, or about
+// 13 ms after a request at 9600 baud with line timing: the rest is margin
+// for either side's scheduling.
 constexpr int kTimeoutMs = 300;
 
 RegisterValues counting_table()
@@ -38,14 +44,22 @@ RegisterValues counting_table()
     return table;
 }
 
+// With line_baud, the meter behaves like a real line at that speed
+// (answering only at it, with its timing); otherwise it answers at once.
 std::unique_ptr<Simulator> start_simulator(std::vector<FaultPlan> faults = {},
-                                           const std::string& link = "")
+                                           const std::string& link = "", int line_baud = 0)
 {
     SimulatorOptions options;
     options.table = counting_table();
     options.faults = std::move(faults);
+    // Past the timeout by a whole timeout, so that a host thread scheduled
+    // late still gives up before the reply comes.
     options.fault_delay = std::chrono::milliseconds(2 * kTimeoutMs);
     options.link = link;
+    if (line_baud != 0) {
+        options.baud = line_baud;
+        options.line_time = true;
+    }
     auto simulator = std::make_unique<Simulator>(std::move(options));
     simulator->open();
     simulator->start();
@@ -61,12 +75,31 @@ ServedBus serve(LineKind kind, std::vector<FaultPlan> faults)
     return e2e::serve_bus(std::move(options), kind);
 }
 
+// The opening of a port ends a frame. The test cannot see the instant the
+// port was set up, but it came no sooner than `opening`, taken before the
+// host opened the port: a request that reaches the simulator less than the
+// silence after `opening` surely came too soon, whatever the scheduling of
+// either side. (The simulator's own count starts when its thread saw the
+// set-up, which on a busy machine can be later than the set-up itself.)
+void expect_silence_after_opening(const Simulator& simulator, Clock::time_point opening, int baud)
+{
+    const auto timings = simulator.timings();
+    const auto setups = simulator.terminal_setups();
+    ASSERT_FALSE(timings.empty());
+    ASSERT_FALSE(setups.empty()) << "the simulator saw no set-up of its terminal";
+    EXPECT_EQ(setups.front().baud, baud);
+    EXPECT_GE(setups.front().seen, opening);
+    EXPECT_TRUE(timings.front().after_setup) << "its silence counts from the set-up";
+    EXPECT_GE(timings.front().arrived - opening, metersim::inter_frame_silence(baud, 'N'));
+}
+
 class LineTransportTest : public testing::Test {
 protected:
-    void connect(const std::string& port)
+    void connect(const std::string& port, int baud = 9600)
     {
         Json::Value config(Json::objectValue);
         config["port"] = port;
+        config["baud"] = baud;
         config["timeout_ms"] = kTimeoutMs;
         ASSERT_TRUE(transport.init_setting(device, config));
         ASSERT_EQ(device.OpenPort(), 0);
@@ -129,6 +162,21 @@ TEST_F(LineTransportTest, WritesReachTheMeterAndTheirEchoIsPlaced)
     EXPECT_EQ(now[69 - 10], 65535);
 }
 
+class LineTransportOpening : public LineTransportTest, public testing::WithParamInterface<int> {};
+
+TEST_P(LineTransportOpening, FirstRequestWaitsTheSilenceAfterTheOpening)
+{
+    const int baud = GetParam();
+    auto simulator = start_simulator({}, "", baud);
+    const auto opening = Clock::now();
+    connect(simulator->port_path(), baud);
+    read_block();
+    ASSERT_EQ(device.payloads.size(), 1u) << testing::PrintToString(reports);
+    expect_silence_after_opening(*simulator, opening, baud);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bauds, LineTransportOpening, testing::Values(9600, 19200));
+
 // Every second request misbehaves: the first and third succeed, the second
 // must end in on_error without process_payload.
 struct FaultCase {
@@ -155,7 +203,11 @@ TEST_P(LineTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
     // A delayed reply lands after the timeout; the flush before the next
     // request (a serial line, RTU over TCP) or its transaction number
     // (Modbus TCP) must drop it, or this write would take it for its reply.
-    std::this_thread::sleep_for(std::chrono::milliseconds(3 * kTimeoutMs));
+    const unsigned long replies = GetParam().kind == FaultKind::NoReply ? 1 : 2;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (bus.replies_sent() < replies && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(bus.replies_sent(), replies);
     device.modbus_write_register(30, 1234);
     transport.perform_pending();
     ASSERT_EQ(device.payloads.size(), 2u);
@@ -197,11 +249,11 @@ std::vector<std::uint8_t> modbus_tcp_frame(std::uint8_t transaction,
     return frame;
 }
 
-class NetworkLineFrames : public LineTransportTest, public testing::WithParamInterface<LineKind> {};
+class LineTransportFrames : public LineTransportTest, public testing::WithParamInterface<LineKind> {};
 
 // Every second reply is damaged: over RTU its CRC, over Modbus TCP (no CRC)
 // its transaction number.
-TEST_P(NetworkLineFrames, AreWatchedAsOnTheWireAndADamagedReplyIsNeverTaken)
+TEST_P(LineTransportFrames, AreWatchedAsOnTheWireAndADamagedReplyIsNeverTaken)
 {
     auto bus = serve(GetParam(), {{FaultKind::BadCrc, 2}});
     FrameLog log;
@@ -240,7 +292,7 @@ TEST_P(NetworkLineFrames, AreWatchedAsOnTheWireAndADamagedReplyIsNeverTaken)
         EXPECT_EQ(frames[i].direction, i % 2 == 0 ? Direction::Sent : Direction::Received) << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(Network, NetworkLineFrames,
+INSTANTIATE_TEST_SUITE_P(Network, LineTransportFrames,
                          testing::Values(LineKind::ModbusTcp, LineKind::RtuOverTcp),
                          [](const testing::TestParamInfo<LineKind>& param_info) {
                              return e2e::kind_name(param_info.param);
@@ -346,10 +398,16 @@ TEST_F(LineTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachW
     EXPECT_EQ(device.payloads.size(), 1u);
     EXPECT_EQ(device.errors, 3);
 
-    simulator = start_simulator({}, link);
+    // Long after the last request went out (its 8 bytes and the silence
+    // after them take 12 ms at 9600 baud): only the reopening can hold the
+    // next request back.
+    std::this_thread::sleep_for(10 * metersim::inter_frame_silence(9600, 'N'));
+    simulator = start_simulator({}, link, 9600);
+    const auto reopening = Clock::now();
     device.RefreshStatus();
     read_block();
     EXPECT_EQ(device.payloads.size(), 2u);
+    expect_silence_after_opening(*simulator, reopening, 9600);
 
     int lost = 0, back = 0;
     for (const std::string& line : reports) {
