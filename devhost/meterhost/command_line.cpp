@@ -27,10 +27,23 @@ of its own. With --json each completed round prints one line: with one
 meter, the module's snapshot text (request 801) exactly; with several on
 one line {"slave":N,"snapshot":TEXT}; with several lines
 {"port":"PORT","slave":N,"snapshot":TEXT}, TEXT being the module's text
-without its line feed. Otherwise, on a terminal, a live table of every
-meter (address, state, rounds, errors, last update and its quantities);
-off a terminal one such table per completed round. Ctrl-C ends the run
-cleanly.
+without its line feed. Otherwise, on a terminal, the live view below
+fills the screen; off a terminal each completed round prints that meter's
+table (address, state, rounds, errors, last update and its quantities).
+Ctrl-C ends the run cleanly.
+
+The live view: a title line with the time and the count of the module's
+diagnostic lines ("rvSize is N" per round, "SPModbus get error" per failed
+exchange); a status line per line (its number and port, its state, its
+meters and how many are online, their rounds and errors); the newest
+meterhost message; the page shown. Then the quantities as rows and the
+meters as columns, each column headed by the meter's address, its line
+(with several lines), its state (waiting until its first round, online or
+offline), its rounds, its errors and the age of its data. Meters that do
+not fit the width, and quantities that do not fit the height, go on further
+pages, shown in turn every 5 seconds. The view follows the terminal's size,
+redraws at most 4 times a second, and leaves its last frame on the terminal
+when the run ends.
 
 A meter that fails 3 polls in a row is reported offline and then tried only
 now and then: after --retry-min seconds, the wait doubling up to
@@ -97,8 +110,10 @@ Options:
   --help             show this text
 
 Standard output carries only meterhost's own output (snapshots, tables,
-write results); the module's diagnostics ("rvSize is N", "SPModbus get
-error") and meterhost's messages go to standard error.
+the live view, write results); the module's diagnostics ("rvSize is N",
+"SPModbus get error") and meterhost's messages go to standard error. While
+the live view is on the terminal they are counted and shown in it instead,
+and written to standard error only when that is not the same terminal.
 
 Exit status: 0 success (write: confirmed); 1 write not confirmed; 2 bad
 command line or configuration, or the port or module cannot be used (a

@@ -6,6 +6,7 @@
 
 #include "bench_session.h"
 #include "command_line.h"
+#include "host_messages.h"
 #include "host_output.h"
 
 namespace meterhost {
@@ -16,8 +17,9 @@ using Reporter = std::function<void(const std::string&)>;
 constexpr int kExitMeterOffline = 1;
 
 // Polls every line until --rounds or a stop signal; returns the exit status.
+// On a terminal the meters show in the live view, which takes the messages.
 int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
-             const Reporter& report);
+             HostMessages& messages);
 
 // One register write and its outcome; 0 confirmed, 1 not.
 int run_write(BenchSession& session, const HostOptions& options, HostOutput& out);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace meterhost {
@@ -34,6 +35,26 @@ void HostOutput::write(const std::string& text)
         return;
     std::fwrite(text.data(), 1, text.size(), stream_);
     std::fflush(stream_);
+}
+
+bool HostOutput::error_on_same_terminal() const
+{
+    struct stat output {};
+    struct stat error {};
+    return terminal_ && ::isatty(STDERR_FILENO) == 1 && ::fstat(::fileno(stream_), &output) == 0 &&
+           ::fstat(STDERR_FILENO, &error) == 0 && output.st_rdev == error.st_rdev;
+}
+
+void write_whole(int fd, const std::string& text)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        done += static_cast<std::size_t>(written);
+    }
 }
 
 HostOutput::~HostOutput()

@@ -21,10 +21,18 @@ public:
     // Writes and flushes at once, so a reader sees each line as it is made.
     void write(const std::string& text);
     bool is_terminal() const { return terminal_; }
+    // Where the output goes (the original standard output), or null before divert.
+    std::FILE* stream() const { return stream_; }
+    // True when standard error is the same terminal as the output.
+    bool error_on_same_terminal() const;
 
 private:
     std::FILE* stream_ = nullptr;
     bool terminal_ = false;
 };
+
+// Writes the text with as few writes as the descriptor takes (one, for a
+// line to a pipe or terminal), so lines from several threads never mix.
+void write_whole(int fd, const std::string& text);
 
 }  // namespace meterhost

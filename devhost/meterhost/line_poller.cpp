@@ -26,9 +26,13 @@ std::string seconds_text(double value)
 
 }  // namespace
 
-LinePoller::LinePoller(MeterLine& line, RoundRecorder& recorder, MeterBoard& board,
+LinePoller::LinePoller(MeterLine& line, RoundRecorder& recorder, MeterObserver& observer,
                        const HostOptions& options, Reporter report)
-    : line_(line), recorder_(recorder), board_(board), options_(options), report_(std::move(report))
+    : line_(line),
+      recorder_(recorder),
+      observer_(observer),
+      options_(options),
+      report_(std::move(report))
 {
     for (MeterDevice& meter : line_.meters)
         polled_.push_back(
@@ -52,7 +56,7 @@ void LinePoller::poll(Polled& polled)
     const bool answered = after.errors == before.errors && after.answered > before.answered;
 
     const MeterHealth::Change change = polled.health.record(answered, Clock::now());
-    board_.set_online(polled.meter->index, polled.health.online(), after.errors);
+    observer_.set_online(polled.meter->index, polled.health.online(), after.errors);
     switch (change) {
     case MeterHealth::Change::WentOffline:
         transport.set_quiet(device, true);
@@ -77,7 +81,7 @@ void LinePoller::poll(Polled& polled)
                 std::to_string(kSnapshotTextRequest) + ")");
         return;
     }
-    board_.round_done(polled.meter->index, *text, polled.completed, after.errors);
+    observer_.round_done(polled.meter->index, *text, polled.completed, after.errors);
 }
 
 bool LinePoller::finished() const

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bench_session.h"
-#include "meter_board.h"
 #include "meter_health.h"
+#include "meter_observer.h"
 
 namespace meterhost {
 
@@ -21,7 +21,7 @@ class LinePoller {
 public:
     using Reporter = std::function<void(const std::string&)>;
 
-    LinePoller(MeterLine& line, RoundRecorder& recorder, MeterBoard& board,
+    LinePoller(MeterLine& line, RoundRecorder& recorder, MeterObserver& observer,
                const HostOptions& options, Reporter report);
 
     // Until a stop request, or, with --rounds, until every meter has
@@ -50,7 +50,7 @@ private:
 
     MeterLine& line_;
     RoundRecorder& recorder_;
-    MeterBoard& board_;
+    MeterObserver& observer_;
     const HostOptions& options_;
     Reporter report_;
     std::vector<Polled> polled_;

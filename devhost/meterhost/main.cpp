@@ -1,34 +1,18 @@
 // meterhost: the bench host. Loads the power-meter module as the gateway's
 // host does and drives meters over Modbus, on serial lines or over the
 // network.
-#include <cerrno>
 #include <iostream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "bench_session.h"
 #include "command_line.h"
 #include "commands.h"
 #include "host_config.h"
+#include "host_messages.h"
 #include "host_output.h"
 
 namespace {
-
-// One write of the whole line: lines from several line threads never mix.
-void report(const std::string& line)
-{
-    const std::string text = "meterhost: " + line + "\n";
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t written = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        done += static_cast<std::size_t>(written);
-    }
-}
 
 int usage_error(const std::string& message)
 {
@@ -50,6 +34,8 @@ int main(int argc, char** argv)
         std::cout << kHelpText;
         return 0;
     }
+    HostMessages messages;
+    const Reporter report = [&messages](const std::string& line) { messages.report(line); };
     const HostConfig config = build_host_config(options);
     if (!config.ok) {
         report(config.error);
@@ -65,7 +51,7 @@ int main(int argc, char** argv)
     try {
         BenchSession session(options, config, report);
         return options.mode == Mode::Write ? run_write(session, options, out)
-                                           : run_poll(session, options, out, report);
+                                           : run_poll(session, options, out, messages);
     } catch (const SetupFailure& failure) {
         if (failure.what()[0] != '\0')
             report(failure.what());

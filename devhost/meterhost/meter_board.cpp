@@ -6,12 +6,6 @@
 
 namespace meterhost {
 
-namespace {
-
-constexpr char kClearScreen[] = "\x1b[H\x1b[2J";
-
-}  // namespace
-
 std::string json_string(const std::string& text)
 {
     std::string quoted = "\"";
@@ -69,16 +63,10 @@ void MeterBoard::round_done(std::size_t meter, const std::string& snapshot_text,
     row.rounds = rounds;
     row.errors = errors;
     row.online = true;
-    if (json_) {
+    if (json_)
         out_.write(json_line(tag_, row.port, row.slave, snapshot_text));
-    } else if (out_.is_terminal()) {
-        std::string screen = kClearScreen;
-        for (const MeterRow& each : rows_)
-            screen += table_of(each) + "\n";
-        out_.write(screen);
-    } else {
+    else
         out_.write(table_of(row) + "\n");
-    }
 }
 
 void MeterBoard::set_online(std::size_t meter, bool online, unsigned long errors)

@@ -1,6 +1,7 @@
-// meterhost's standard output when several meters, on several line threads,
-// complete rounds: every meter's state, and the one output line or table a
-// completed round prints, written whole under one lock.
+// meterhost's plain standard output when meters, on several line threads,
+// complete rounds: every meter's state, and the one JSON line or table a
+// completed round prints, written whole under one lock. On a terminal the
+// live view (live_view.h) shows the meters instead.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "host_output.h"
+#include "meter_observer.h"
 
 namespace meterhost {
 
@@ -36,17 +38,16 @@ struct MeterRow {
     std::string snapshot;  // the latest snapshot text, empty before any
 };
 
-class MeterBoard {
+class MeterBoard final : public MeterObserver {
 public:
     // One row per meter, in the order meterhost reports them.
     MeterBoard(HostOutput& out, bool json, JsonTag tag, std::vector<MeterRow> rows);
 
-    // A round of the meter completed: prints its JSON line, or its table
-    // (the whole board on a terminal).
+    // A round of the meter completed: prints its JSON line, or its table.
     void round_done(std::size_t meter, const std::string& snapshot_text, unsigned long rounds,
-                    unsigned long errors);
+                    unsigned long errors) override;
     // The meter's state after a poll, shown with its next table.
-    void set_online(std::size_t meter, bool online, unsigned long errors);
+    void set_online(std::size_t meter, bool online, unsigned long errors) override;
 
 private:
     std::string table_of(const MeterRow& row) const;

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "line_poller.h"
+#include "live_view.h"
 #include "meter_board.h"
 #include "snapshot_view.h"
 #include "stop_signal.h"
@@ -30,31 +31,60 @@ std::vector<MeterRow> rows_of(BenchSession& session)
     return rows;
 }
 
+// The live view of the session's meters on the terminal of `out`, started;
+// null when the output is not for it (JSON, not a terminal) or the terminal
+// cannot take it.
+std::unique_ptr<LiveView> start_live_view(BenchSession& session, const HostOptions& options,
+                                          HostOutput& out, HostMessages& messages)
+{
+    if (options.json || !out.is_terminal())
+        return nullptr;
+    std::vector<std::string> ports;
+    std::vector<ViewMeter> meters(session.meter_count());
+    for (MeterLine& line : session.lines()) {
+        for (MeterDevice& meter : line.meters) {
+            meters[meter.index].line = ports.size();
+            meters[meter.index].slave = meter.slave;
+        }
+        ports.push_back(line.port);
+    }
+    auto view = std::make_unique<LiveView>(std::move(ports), std::move(meters));
+    std::string why;
+    if (view->start(out, messages, why))
+        return view;
+    messages.report("no live view (" + why + "): printing a table per round");
+    return nullptr;
+}
+
 // Meters with a record in the history show it first, as round 0.
-void restore_from_history(BenchSession& session, MeterBoard& board)
+void restore_from_history(BenchSession& session, MeterObserver& observer)
 {
     for (MeterLine& line : session.lines())
         for (MeterDevice& meter : line.meters) {
             if (!session.restore_from_history(meter))
                 continue;
             if (const auto text = request_snapshot(*meter.device))
-                board.round_done(meter.index, *text, 0, 0);
+                observer.round_done(meter.index, *text, 0, 0);
         }
 }
 
 }  // namespace
 
 int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
-             const Reporter& report)
+             HostMessages& messages)
 {
+    // Installed before the view starts, so that ncurses leaves Ctrl-C to it.
     StopSignal stop;
+    const auto report = [&messages](const std::string& line) { messages.report(line); };
     MeterBoard board(out, options.json, json_tag(session), rows_of(session));
-    restore_from_history(session, board);
+    const std::unique_ptr<LiveView> view = start_live_view(session, options, out, messages);
+    MeterObserver& observer = view ? static_cast<MeterObserver&>(*view) : board;
+    restore_from_history(session, observer);
 
     std::vector<std::unique_ptr<LinePoller>> pollers;
     for (MeterLine& line : session.lines())
         pollers.push_back(
-            std::make_unique<LinePoller>(line, session.recorder(), board, options, report));
+            std::make_unique<LinePoller>(line, session.recorder(), observer, options, report));
     if (pollers.size() == 1) {
         pollers.front()->run(stop);
     } else {
@@ -65,6 +95,8 @@ int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
         for (std::thread& thread : threads)
             thread.join();
     }
+    if (view)
+        view->stop();
     if (stop.requested())
         return 0;
     for (const auto& poller : pollers)

@@ -1,6 +1,7 @@
 #include "snapshot_view.h"
 
 #include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -68,7 +69,7 @@ std::optional<std::string> request_snapshot(VDeviceInterface& device)
     return std::nullopt;
 }
 
-std::string render_snapshot_table(const std::string& snapshot_text, const TableStatus& status)
+SnapshotValues read_snapshot(const std::string& snapshot_text)
 {
     Json::Value snapshot;
     Json::CharReaderBuilder builder;
@@ -76,25 +77,52 @@ std::string render_snapshot_table(const std::string& snapshot_text, const TableS
     std::string ignored;
     reader->parse(snapshot_text.data(), snapshot_text.data() + snapshot_text.size(), &snapshot,
                   &ignored);
+    SnapshotValues values;
+    if (!snapshot.isObject())
+        return values;
+    values.has_data = true;
+    if (snapshot[kUpdateTimeKey].isString())
+        values.update_time = snapshot[kUpdateTimeKey].asString();
+    for (const std::string& key : snapshot.getMemberNames()) {
+        const Json::Value& value = snapshot[key];
+        if (value.isNumeric())
+            values.quantities[key] = format_number(value.asDouble());
+    }
+    return values;
+}
 
+std::optional<std::time_t> parse_update_time(const std::string& text)
+{
+    std::tm local{};
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &local.tm_year, &local.tm_mon,
+                    &local.tm_mday, &local.tm_hour, &local.tm_min, &local.tm_sec, &end) != 6)
+        return std::nullopt;
+    local.tm_year -= 1900;
+    local.tm_mon -= 1;
+    local.tm_isdst = -1;
+    const std::time_t time = std::mktime(&local);
+    if (time == static_cast<std::time_t>(-1))
+        return std::nullopt;
+    return time;
+}
+
+std::string render_snapshot_table(const std::string& snapshot_text, const TableStatus& status)
+{
+    const SnapshotValues snapshot = read_snapshot(snapshot_text);
     std::string table = "meter on " + status.port;
     if (status.slave != 0)
         table = "meter " + std::to_string(status.slave) + " on " + status.port + " | " +
                 status.state;
     table += " | round " + std::to_string(status.rounds) + " | errors " +
              std::to_string(status.errors) + " | updated ";
-    if (!snapshot.isObject()) {
+    if (!snapshot.has_data)
         return table + "never\n  (no data yet)\n";
-    }
-    table += snapshot[kUpdateTimeKey].isString() ? snapshot[kUpdateTimeKey].asString() : "?";
-    table += "\n";
-    for (const std::string& key : snapshot.getMemberNames()) {
-        const Json::Value& value = snapshot[key];
-        if (!value.isNumeric())
-            continue;
+    table += snapshot.update_time.value_or("?") + "\n";
+    for (const auto& [key, value] : snapshot.quantities) {
         const std::size_t width = display_width(key);
         table += "  " + key + std::string(width < kKeyColumns ? kKeyColumns - width : 1, ' ') +
-                 format_number(value.asDouble()) + "\n";
+                 value + "\n";
     }
     return table;
 }

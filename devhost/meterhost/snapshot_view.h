@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -23,6 +25,20 @@ struct TableStatus {
     int slave = 0;      // shown with the state when not 0 (one of several meters)
     std::string state;  // "online" or "offline"
 };
+
+// What a snapshot text holds for showing: its quantities (the numeric
+// members) as shown, in the snapshot's key order, and its update time
+// ("更新时间"). Not an object (the null snapshot of a meter without data):
+// no quantities and no update time.
+struct SnapshotValues {
+    bool has_data = false;
+    std::map<std::string, std::string> quantities;
+    std::optional<std::string> update_time;
+};
+SnapshotValues read_snapshot(const std::string& snapshot_text);
+
+// The local time an update time text such as "2024-3-5 7:8:9" names.
+std::optional<std::time_t> parse_update_time(const std::string& text);
 
 // One member a line, in the snapshot's order, with a header line of status
 // and the update time ("更新时间"). Numbers that are whole print as such,

@@ -141,6 +141,22 @@ std::vector<std::string> snapshot_mismatches(const Json::Value& snapshot,
     return mismatches;
 }
 
+std::vector<std::string> quantity_names()
+{
+    std::vector<std::string> names;
+    for (const QuantityRow& row : kQuantityRows)
+        names.push_back(row.key);
+    return names;
+}
+
+bool is_whole_diagnostic_line(const std::string& line)
+{
+    const std::string round_line = "rvSize is ";
+    return line == "SPModbus get error" || line.rfind("meterhost: ", 0) == 0 ||
+           (line.rfind(round_line, 0) == 0 && line.size() > round_line.size() &&
+            line.find_first_not_of("0123456789", round_line.size()) == std::string::npos);
+}
+
 std::vector<std::string> lines_of(const std::string& text)
 {
     std::vector<std::string> lines;

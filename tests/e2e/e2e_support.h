@@ -62,6 +62,13 @@ Json::Value parse_json(const std::string& text);
 std::vector<std::string> snapshot_mismatches(const Json::Value& snapshot,
                                              const Registers& registers);
 
+// The 30 quantity names of the snapshot, in register order.
+std::vector<std::string> quantity_names();
+
+// One of the lines meterhost's standard error may carry, whole: the
+// module's "rvSize is N" or "SPModbus get error", or meterhost's own.
+bool is_whole_diagnostic_line(const std::string& line);
+
 // Lines of a text, without empty ones.
 std::vector<std::string> lines_of(const std::string& text);
 int count_of(const std::string& text, const std::string& needle);

@@ -150,12 +150,7 @@ std::map<std::pair<std::string, int>, int> check_tagged_lines(
 void expect_whole_diagnostic_lines(const std::string& err)
 {
     for (const std::string& line : lines_of(err)) {
-        const std::string round_line = "rvSize is ";
-        const bool known =
-            line == "SPModbus get error" || line.rfind("meterhost: ", 0) == 0 ||
-            (line.rfind(round_line, 0) == 0 && line.size() > round_line.size() &&
-             line.find_first_not_of("0123456789", round_line.size()) == std::string::npos);
-        EXPECT_TRUE(known) << "not a whole known line: " << line;
+        EXPECT_TRUE(is_whole_diagnostic_line(line)) << "not a whole known line: " << line;
         EXPECT_LE(count_of(line, "rvSize is"), 1) << line;
     }
 }
