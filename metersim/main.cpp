@@ -1,16 +1,21 @@
 // metersim: simulated three-phase power meters speaking Modbus RTU on a new
-// pseudo-terminal (whose path it prints first) or on a serial device.
+// pseudo-terminal (whose path it prints first) or on a serial device, or
+// served over TCP (Modbus TCP, or RTU frames over TCP).
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <pthread.h>
 
 #include "faults.h"
+#include "line_address.h"
+#include "network_server.h"
 #include "simulator.h"
 #include "slave_list.h"
 
@@ -23,9 +28,20 @@ its own slave address on registers 10 to 69 (function 3 reads, functions 6
 and 16 writes). Requests for other addresses get no answer, as on a real bus.
 Without --device it serves on a new pseudo-terminal and prints that
 terminal's path as its first line; point a Modbus master (meterhost --port
-PATH) at it. Ctrl-C stops it.
+PATH) at it. With --listen it serves over TCP instead and prints the address
+to give a master (meterhost --port ADDRESS). Ctrl-C stops it.
 
   --device PATH        serve on this serial device instead of a pseudo-terminal
+  --listen ADDRESS     serve over TCP, to one connection at a time (others
+                       wait until it closes):
+                         tcp://HOST:PORT      as a Modbus TCP gateway: the
+                                              unit identifier is the meter's
+                                              address
+                         rtu+tcp://HOST:PORT  as a serial server: RTU frames,
+                                              CRC included, over the connection
+                       e.g. tcp://127.0.0.1:1502; port 0 takes a free one.
+                       Over Modbus TCP, which has no CRC, the bad-crc fault
+                       sends the reply under another transaction number
   --link PATH          also make PATH a symbolic link to the pseudo-terminal
   --slave LIST         slave addresses served (default 1); LIST is N, A-B, or
                        several of these separated by commas (1-8 or 1,2,5),
@@ -38,16 +54,16 @@ PATH) at it. Ctrl-C stops it.
   --table FILE         serve fixed registers from FILE ("REGISTER VALUE" a line,
                        '#' comments, unlisted registers 0) instead of live
                        values, the same for every slave
-  --line-time          behave like a real line at --baud: answer with its
-                       timing (10 bits a byte without parity, 11 with), and
-                       drop a request that begins less than 3.5 character
-                       times (1.75 ms above 19200 baud) after the previous
-                       frame ended, as a slave could not tell the two apart.
-                       On the pseudo-terminal, which starts at --baud, a
-                       request sent while a master has set the terminal to
-                       another speed is garbage to the meters and gets no
-                       answer. A pseudo-terminal keeps no parity setting, so
-                       parity is not checked
+  --line-time          on a serial line, behave like a real line at --baud:
+                       answer with its timing (10 bits a byte without parity,
+                       11 with), and drop a request that begins less than 3.5
+                       character times (1.75 ms above 19200 baud) after the
+                       previous frame ended, as a slave could not tell the
+                       two apart. On the pseudo-terminal, which starts at
+                       --baud, a request sent while a master has set the
+                       terminal to another speed is garbage to the meters and
+                       gets no answer. A pseudo-terminal keeps no parity
+                       setting, so parity is not checked
   --fault KIND[:N]     misbehave on every Nth request taken, counted over all
                        slaves (default every one); may be repeated. KIND:
                        no-reply, wrong-echo (writes only), exception, delay,
@@ -76,9 +92,15 @@ long number(const std::string& option, const std::string& text, long min, long m
     return value;
 }
 
-metersim::SimulatorOptions parse(int argc, char** argv)
-{
+struct Command {
     metersim::SimulatorOptions options;
+    std::optional<devhost::LineAddress> listen;
+};
+
+Command parse(int argc, char** argv)
+{
+    Command command;
+    metersim::SimulatorOptions& options = command.options;
     bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -95,8 +117,8 @@ metersim::SimulatorOptions parse(int argc, char** argv)
             continue;
         }
         static const std::vector<std::string> kValued = {
-            "--device", "--link", "--slave", "--dead", "--baud", "--parity", "--table", "--fault",
-            "--fault-delay-ms"};
+            "--device", "--link",  "--listen", "--slave", "--dead", "--baud",
+            "--parity", "--table", "--fault",  "--fault-delay-ms"};
         if (std::find(kValued.begin(), kValued.end(), option) == kValued.end())
             usage_error(option.rfind("--", 0) == 0 ? "unknown option '" + option + "'"
                                                    : "unexpected argument '" + option + "'");
@@ -107,6 +129,15 @@ metersim::SimulatorOptions parse(int argc, char** argv)
             options.device = value;
         } else if (option == "--link") {
             options.link = value;
+        } else if (option == "--listen") {
+            devhost::LineAddress address;
+            std::string error;
+            if (!devhost::parse_line_address(value, address, error, devhost::PortZero::Allowed))
+                usage_error("--listen: " + error);
+            if (address.kind == devhost::LineKind::Serial)
+                usage_error("--listen takes tcp://HOST:PORT or rtu+tcp://HOST:PORT, not '" + value +
+                            "'");
+            command.listen = address;
         } else if (option == "--slave" || option == "--dead") {
             const auto slaves = metersim::parse_slave_list(value);
             if (!slaves)
@@ -138,16 +169,19 @@ metersim::SimulatorOptions parse(int argc, char** argv)
             usage_error("--dead " + std::to_string(slave) + " is not among the --slave addresses");
     if (!options.device.empty() && !options.link.empty())
         usage_error("--link applies to the pseudo-terminal only, not to --device");
+    if (command.listen && (!options.device.empty() || !options.link.empty() || options.line_time))
+        usage_error("--listen serves over TCP: --device, --link and --line-time are for a "
+                    "serial line");
     if (verbose)
         options.log = [](const std::string& line) { std::cerr << "metersim: " << line << '\n'; };
-    return options;
+    return command;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    metersim::SimulatorOptions options = parse(argc, argv);
+    Command command = parse(argc, argv);
 
     // Signals are taken by sigwait below, never by the serving thread.
     sigset_t signals;
@@ -156,17 +190,28 @@ int main(int argc, char** argv)
         sigaddset(&signals, signal);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    metersim::Simulator simulator(std::move(options));
+    metersim::Simulator simulator(std::move(command.options));
+    std::unique_ptr<metersim::NetworkServer> server;
     try {
-        simulator.open();
+        if (command.listen) {
+            server = std::make_unique<metersim::NetworkServer>(simulator, *command.listen);
+            server->open();
+        } else {
+            simulator.open();
+        }
     } catch (const std::exception& error) {
         std::cerr << "metersim: " << error.what() << '\n';
         return 1;
     }
-    std::cout << simulator.port_path() << std::endl;
-    simulator.start();
+    std::cout << (server ? server->address() : simulator.port_path()) << std::endl;
+    if (server)
+        server->start();
+    else
+        simulator.start();
     int received = 0;
     sigwait(&signals, &received);
+    if (server)
+        server->stop();
     simulator.stop();
     return 0;
 }

@@ -314,30 +314,11 @@ void Simulator::handle(const ReceivedFrame& frame)
             microseconds(needed) + " needed)");
         return;
     }
-    if (!crc_matches(bytes.data(), bytes.size())) {
-        log("bad request: " + std::to_string(bytes.size()) + " bytes with no valid CRC");
+    const MeterAnswer reply = answer(bytes);
+    if (reply.broken)
         receiver_->discard();
-        return;
-    }
-    if (timing.slave != kBroadcastAddress) {
-        // Only the addressed meter may answer; without it the line stays silent.
-        const char* silent = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            const auto found = meters_.find(timing.slave);
-            if (found == meters_.end())
-                silent = "not on this line";
-            else if (found->second.dead)
-                silent = "dead";
-            else
-                ++found->second.requests;
-        }
-        if (silent != nullptr) {
-            log(who + silent + ", no answer");
-            return;
-        }
-    }
-    answer(bytes, frame.last_byte);
+    if (!reply.frame.empty())
+        send(bytes.size(), reply, frame.last_byte);
 }
 
 bool Simulator::pause(std::chrono::nanoseconds duration)
@@ -357,8 +338,33 @@ bool Simulator::pause(std::chrono::nanoseconds duration)
     return false;
 }
 
-void Simulator::answer(const std::vector<std::uint8_t>& request, Clock::time_point end)
+MeterAnswer Simulator::answer(const std::vector<std::uint8_t>& request)
 {
+    const std::string who = "slave " + std::to_string(request[0]) + ": ";
+    if (!crc_matches(request.data(), request.size())) {
+        log("bad request: " + std::to_string(request.size()) + " bytes with no valid CRC");
+        MeterAnswer noise;
+        noise.broken = true;
+        return noise;
+    }
+    if (request[0] != kBroadcastAddress) {
+        // Only the addressed meter may answer; without it the line stays silent.
+        const char* silent = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const auto found = meters_.find(request[0]);
+            if (found == meters_.end())
+                silent = "not on this line";
+            else if (found->second.dead)
+                silent = "dead";
+            else
+                ++found->second.requests;
+        }
+        if (silent != nullptr) {
+            log(who + silent + ", no answer");
+            return {};
+        }
+    }
     const int length = static_cast<int>(request.size()) - 2;  // without the CRC
     const std::uint8_t slave = request[0];
     const std::uint8_t function = request[1];
@@ -377,7 +383,7 @@ void Simulator::answer(const std::vector<std::uint8_t>& request, Clock::time_poi
             if (!meter.dead && (address == slave || slave == kBroadcastAddress))
                 banks.push_back(&meter.bank);
         if (banks.empty())
-            return;  // it went dead meanwhile
+            return {};  // it went dead meanwhile
         const auto write = [&](int address, const std::vector<std::uint16_t>& values) {
             std::uint8_t code = kIllegalFunction;
             for (RegisterBank* bank : banks)
@@ -432,23 +438,28 @@ void Simulator::answer(const std::vector<std::uint8_t>& request, Clock::time_poi
         options_.log("slave " + std::to_string(slave) + ": " + what + faults);
     }
     if (slave == kBroadcastAddress || fault.no_reply)
-        return;
+        return {};
+    return {false, reply, fault.bad_crc,
+            fault.delay ? options_.fault_delay : std::chrono::milliseconds(0)};
+}
 
+void Simulator::send(std::size_t request_length, const MeterAnswer& reply, Clock::time_point end)
+{
     std::chrono::nanoseconds per_byte{0};
     auto start = end;
     if (options_.line_time) {
         // The request reached us at once; on a real line it would still be
         // arriving, and a reply may follow only after the silence that ends it.
         per_byte = byte_time(options_.baud, options_.parity);
-        start += per_byte * static_cast<long>(request.size()) +
+        start += per_byte * static_cast<long>(request_length) +
                  inter_frame_silence(options_.baud, options_.parity);
     }
-    if (fault.delay) {
-        if (!pause(options_.fault_delay))
+    if (reply.delay.count() > 0) {
+        if (!pause(reply.delay))
             return;
         start = std::max(start, Clock::now());
     }
-    if (write_frame(fd_, reply.data(), reply.size(), per_byte, start, &last_reply_))
+    if (write_frame(fd_, reply.frame.data(), reply.frame.size(), per_byte, start, &last_reply_))
         ++replies_;
     else
         log(std::string("reply not sent: ") + std::strerror(errno));

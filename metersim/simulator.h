@@ -24,6 +24,7 @@
 #include "frame_receiver.h"
 #include "line_timing.h"
 #include "register_bank.h"
+#include "rtu_frame.h"
 
 typedef struct _modbus modbus_t;
 
@@ -70,6 +71,14 @@ struct RequestTiming {
     bool rejected = false;     // dropped for too short a silence (line timing only)
 };
 
+// What the meters answer one request, whatever carried it.
+struct MeterAnswer {
+    bool broken = false;   // the request had no valid CRC: noise, to be dropped
+    Frame frame;           // the reply, CRC included; empty: nothing goes out
+    bool damaged = false;  // its CRC is corrupted on purpose (the bad-crc fault)
+    std::chrono::milliseconds delay{0};  // how late it goes out (the delay fault)
+};
+
 class Simulator {
 public:
     // Throws std::invalid_argument for an address outside 1 to 247 and for
@@ -93,6 +102,12 @@ public:
     // nothing changes the registers any more.
     void join();
 
+    // The meters' answer to one Modbus RTU request (address, PDU, CRC), with
+    // the faults applied: nothing for an address not served or dead, a
+    // broadcast or a no-reply fault. Counts the request. For one serving
+    // thread only: serve()'s, or that of a server on another line.
+    MeterAnswer answer(const std::vector<std::uint8_t>& request);
+
     // These are safe from any thread, also while serve() runs. The ones
     // taking a slave throw std::invalid_argument for one not served.
     void stop();
@@ -108,7 +123,7 @@ public:
     std::vector<RequestTiming> timings() const;
     // Frames dropped for too short a silence before them.
     unsigned long frames_rejected() const;
-    // Replies written to the line, late ones included.
+    // Replies written to the line by serve(), late ones included.
     unsigned long replies_sent() const { return replies_.load(); }
     // The most recent set-ups of the pseudo-terminal by a master (up to
     // kTimingLogLength), oldest first; none on a serial device.
@@ -128,8 +143,8 @@ private:
     void handle(const ReceivedFrame& frame);
     void handle(const TerminalSetUp& setup);
     void measure_silence(RequestTiming& timing) const;
-    void answer(const std::vector<std::uint8_t>& request,
-                std::chrono::steady_clock::time_point end);
+    void send(std::size_t request_length, const MeterAnswer& reply,
+              std::chrono::steady_clock::time_point end);
     bool pause(std::chrono::nanoseconds duration);
     double seconds_running() const;
     const Meter& meter(int slave) const;  // with mutex_ held
@@ -144,7 +159,7 @@ private:
     std::string port_path_;
     std::unique_ptr<FrameReceiver> receiver_;
     FaultSchedule faults_;
-    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::atomic<bool> stopping_{false};
     std::atomic<unsigned long> requests_{0};
     std::atomic<unsigned long> replies_{0};

@@ -62,6 +62,7 @@ const char* status_name(ExchangeStatus status)
     case ExchangeStatus::Exception: return "exception";
     case ExchangeStatus::BadReply: return "bad reply";
     case ExchangeStatus::LineDown: return "line down";
+    case ExchangeStatus::NoConnection: return "no connection";
     }
     return "?";
 }
@@ -69,6 +70,7 @@ const char* status_name(ExchangeStatus status)
 Exchange Line::exchange(const MeterAddress& meter, const std::vector<std::uint8_t>& request,
                         std::vector<std::uint8_t>& reply)
 {
+    exchanging_with_ = meter.slave;
     Exchange result = transact(meter, request, reply);
     if (result.status != ExchangeStatus::Ok)
         return result;

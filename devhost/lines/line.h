@@ -1,6 +1,7 @@
 // One Modbus line of the bench host, whatever carries it (a serial port, a
-// TCP connection): the meters on it are reached one transaction at a time,
-// each naming its meter's address. The Modbus part of a transaction
+// TCP connection to a Modbus TCP gateway or to a serial server): the meters
+// on it are reached one transaction at a time, each naming its meter's
+// address. The Modbus part of a transaction
 // (building the request, judging the reply) is the same on every kind of
 // line and is done here; a kind of line only carries the frames (transact).
 // Not thread-safe: one thread uses a line, one transaction at a time.
@@ -21,7 +22,10 @@ enum class ExchangeStatus {
     BadCrc,     // a reply arrived damaged
     Exception,  // the meter answered with a Modbus exception
     BadReply,   // a well-formed reply that does not answer the request
-    LineDown,   // the line failed (unplugged adapter, closed terminal, dropped connection)
+    LineDown,   // the line failed (unplugged adapter, closed terminal)
+    // A network line's server refused, reset, closed or never answered the
+    // connection; it is made anew at the next transaction.
+    NoConnection,
 };
 
 struct Exchange {
@@ -44,6 +48,16 @@ struct MeterAddress {
 // came.
 struct LineFrame {
     enum class Direction { Sent, Received, Timeout };
+
+    LineFrame() = default;
+    LineFrame(Direction direction_, std::chrono::steady_clock::time_point time_,
+              std::vector<std::uint8_t> bytes_, std::chrono::nanoseconds silence_before_,
+              bool intact_, std::string problem_ = {})
+        : direction(direction_), time(time_), bytes(std::move(bytes_)),
+          silence_before(silence_before_), intact(intact_), problem(std::move(problem_))
+    {
+    }
+
     Direction direction = Direction::Sent;
     // When the frame was complete: handed to the line (sent), taken off it
     // (received), or when the wait for a reply ended (timeout).
@@ -53,7 +67,7 @@ struct LineFrame {
     // measured it.
     std::chrono::nanoseconds silence_before{0};
     bool intact = true;  // its checksum is right (always, where the line has none)
-    int slave = 0;       // the meter the exchange was with
+    int slave = 0;       // the meter the exchange was with (notify fills it in)
     // Why a reply was not taken (a bad checksum, another slave's reply, a
     // reply cut short), or empty.
     std::string problem;
@@ -105,10 +119,13 @@ protected:
                               std::vector<std::uint8_t>& reply) = 0;
 
     bool observed() const { return observer_ != nullptr; }
-    void notify(const LineFrame& frame) const
+    // Tells the observer, naming the meter of the exchange in progress.
+    void notify(LineFrame frame) const
     {
-        if (observer_ != nullptr)
-            observer_->on_frame(settings_, frame);
+        if (observer_ == nullptr)
+            return;
+        frame.slave = exchanging_with_;
+        observer_->on_frame(settings_, frame);
     }
 
 private:
@@ -117,6 +134,7 @@ private:
 
     LineSettings settings_;
     LineObserver* observer_ = nullptr;
+    int exchanging_with_ = 0;
 };
 
 }  // namespace devhost

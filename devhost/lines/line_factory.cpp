@@ -1,11 +1,25 @@
 #include "line_factory.h"
 
+#include <stdexcept>
+
+#include "line_address.h"
+#include "modbus_tcp_line.h"
+#include "rtu_over_tcp_line.h"
 #include "serial_line.h"
 
 namespace devhost {
 
 std::unique_ptr<Line> make_line(const LineSettings& settings)
 {
+    LineAddress address;
+    std::string error;
+    if (!parse_line_address(settings.port, address, error))
+        throw std::invalid_argument(error);
+    switch (address.kind) {
+    case LineKind::ModbusTcp: return std::make_unique<ModbusTcpLine>(settings, address);
+    case LineKind::RtuOverTcp: return std::make_unique<RtuOverTcpLine>(settings, address);
+    case LineKind::Serial: break;
+    }
     return std::make_unique<SerialLine>(settings);
 }
 

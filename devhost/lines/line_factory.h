@@ -7,7 +7,9 @@
 
 namespace devhost {
 
-// A line for settings.port, not yet open.
+// A line for settings.port, not yet open: a serial line, or a network line
+// for the address forms of line_address.h. Throws std::invalid_argument for a
+// port that parse_line_settings() refuses.
 std::unique_ptr<Line> make_line(const LineSettings& settings);
 
 }  // namespace devhost

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "line_address.h"
+
 namespace devhost {
 
 namespace {
@@ -52,10 +54,13 @@ LineSettingsResult parse_line_settings(const Json::Value& config, int default_ba
     }
     const Json::Value& port = config["port"];
     if (!port.isString() || port.asString().empty()) {
-        result.error = "\"port\" must name the serial device, as a non-empty string";
+        result.error = std::string("\"port\" must be a non-empty string: ") + kLineAddressForms;
         return result;
     }
     settings.port = port.asString();
+    LineAddress address;
+    if (!parse_line_address(settings.port, address, result.error))
+        return result;
 
     if (config.isMember("parity")) {
         const Json::Value& parity = config["parity"];

@@ -1,6 +1,8 @@
-// Serial-line settings of one Modbus RTU device, as its JSON configuration
-// gives them: "port", "baud", "parity", "slave", "timeout_ms". Other keys
-// belong to the device and are ignored here.
+// Line settings of one Modbus device, as its JSON configuration gives them:
+// "port" (a serial device or a network address, line_address.h), "baud",
+// "parity", "slave", "timeout_ms". Other keys belong to the device and are
+// ignored here. A line over TCP to a serial server keeps the silence of its
+// serial line's baud and parity; a Modbus TCP line has no use for them.
 #pragma once
 
 #include <string>

@@ -160,8 +160,7 @@ Exchange SerialLine::transact(const MeterAddress& meter, const std::vector<std::
         frame.time = sent;
         frame.bytes = with_rtu_crc(request);
         frame.silence_before = quiet_before_request;
-        frame.slave = meter.slave;
-        notify(frame);
+        notify(std::move(frame));
     }
 
     // Zeroed, so that a first byte read shows (no reply starts with address 0).
@@ -175,13 +174,12 @@ Exchange SerialLine::transact(const MeterAddress& meter, const std::vector<std::
     if (observed()) {
         LineFrame frame;
         frame.time = received;
-        frame.slave = meter.slave;
         const ReplySeen seen = reply_seen(length, receive_error, reply);
         if (timed_out) {
             frame.direction = LineFrame::Direction::Timeout;
             if (reply[0] != 0)
                 frame.problem = "a reply began and was cut short";
-            notify(frame);
+            notify(std::move(frame));
         } else if (seen.length > 0) {
             frame.direction = LineFrame::Direction::Received;
             frame.bytes.assign(reply.begin(), reply.begin() + static_cast<long>(seen.length));
@@ -191,7 +189,7 @@ Exchange SerialLine::transact(const MeterAddress& meter, const std::vector<std::
                 std::max(began - request_end, Clock::duration::zero()));
             frame.intact = rtu_crc_ok(frame.bytes.data(), frame.bytes.size());
             frame.problem = seen.problem;
-            notify(frame);
+            notify(std::move(frame));
         }
     }
     if (length < 0)

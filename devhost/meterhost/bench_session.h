@@ -1,5 +1,5 @@
 // Everything one meterhost run sets up: the history store, the simulated
-// line when no port is given, and per serial line its back-end with one
+// line when no port is given, and per line its back-end with one
 // module device per meter, each configured, bound to its line's back-end
 // and with its port open. Torn down in the reverse order: the devices
 // before the providers before the module.
@@ -57,7 +57,7 @@ struct MeterDevice {
     devhost::BackendBinding binding;
 };
 
-// One serial line: its back-end and its meters. Only the line's own thread
+// One line: its back-end and its meters. Only the line's own thread
 // drives them.
 struct MeterLine {
     std::string port;

@@ -12,21 +12,23 @@
 
 namespace meterhost {
 
-const char kHelpText[] = R"(Usage: meterhost [OPTIONS] [--port DEVICE [LINE OPTIONS]]...
+const char kHelpText[] = R"(Usage: meterhost [OPTIONS] [--port PORT [LINE OPTIONS]]...
        meterhost write [OPTIONS] ADDRESS VALUE [VALUE...]
        meterhost scan --port DEVICE [SCAN OPTIONS] [--json] [--trace FILE]
 
 Loads the power-meter module as the gateway does and drives meters over
-Modbus RTU: real meters on one or more serial lines (--port), or, without
---port, simulated meters that meterhost starts on a pseudo-terminal of its
-own. Each meter is a device of its own, made by the module's provider.
+Modbus: real meters on one or more lines (--port), serial lines or lines
+over the network, or, without --port, simulated meters that meterhost starts
+on a pseudo-terminal of its own. Each meter is a device of its own, made by
+the module's provider; the module is driven the same way on every kind of
+line.
 
 Polling (the default) reads every meter of a line in turn, every --interval
 seconds, one transaction on the line at a time; each line runs on a thread
 of its own. With --json each completed round prints one line: with one
 meter, the module's snapshot text (request 801) exactly; with several on
 one line {"slave":N,"snapshot":TEXT}; with several lines
-{"port":"DEVICE","slave":N,"snapshot":TEXT}, TEXT being the module's text
+{"port":"PORT","slave":N,"snapshot":TEXT}, TEXT being the module's text
 without its line feed. Otherwise, on a terminal, the live view below
 fills the screen; off a terminal each completed round prints that meter's
 table (address, state, rounds, errors, last update and its quantities).
@@ -34,8 +36,8 @@ Ctrl-C ends the run cleanly.
 
 The live view: a title line with the time and the count of the module's
 diagnostic lines ("rvSize is N" per round, "SPModbus get error" per failed
-exchange); a status line per serial line (its number and port, its state,
-its meters and how many are online, their rounds and errors); the newest
+exchange); a status line per line (its number and port, its state, its
+meters and how many are online, their rounds and errors); the newest
 meterhost message; the page shown. Then the quantities as rows and the
 meters as columns, each column headed by the meter's address, its line
 (with several lines), its state (waiting until its first round, online or
@@ -48,8 +50,13 @@ when the run ends.
 A meter that fails 3 polls in a row is reported offline and then tried only
 now and then: after --retry-min seconds, the wait doubling up to
 --retry-max; the first answer brings it back online. Each change is one
-message. Before every request the line is left silent for 3.5 characters
-(1.75 ms above 19200 baud) after the last frame on it.
+message. Before every request on a serial line, also the one behind an
+rtu+tcp:// server, the line is left silent for 3.5 characters (1.75 ms above
+19200 baud) after the last frame on it. On a line over the network a
+connection refused, reset or silent fails the poll the same way; the
+connection is made again at the next poll, never waiting longer than
+--timeout-ms, and a reply to another request or from another unit is
+discarded.
 
 'write' sets one register (request 206) or several consecutive ones (request
 210, at most 123) of one meter, waits for its reply and prints whether the
@@ -80,12 +87,25 @@ are tried.
 Lines: each --port starts a line; the --baud, --parity, --slave and
 --timeout-ms after it apply to that line. Given before the first --port
 they are the defaults of every line.
-  --port DEVICE      a serial line, e.g. /dev/ttyUSB0
+  --port PORT        a line, one of:
+                       a serial device, e.g. /dev/ttyUSB0: Modbus RTU on a
+                       serial line (an RS-485 adapter)
+                       tcp://HOST:PORT: Modbus TCP, to a gateway that
+                       passes requests on to its serial meters, or to a
+                       meter on the network; --slave gives the unit
+                       identifiers
+                       rtu+tcp://HOST:PORT: Modbus RTU frames over TCP, to a
+                       serial server that puts them on its serial line
+                       unchanged; --baud and --parity are that line's, and
+                       keep the silence between frames
+                     HOST is a name or an address, an IPv6 one in brackets
+                     ([::1]:502)
   --baud N           line speed (default: the device's own, 9600)
   --parity N|E|O     parity (default N)
   --slave LIST       the meters' Modbus addresses, 1 to 247: 1, 1,2,5 or
                      1-8 (default 1)
-  --timeout-ms N     how long to wait for a reply (default 500)
+  --timeout-ms N     how long to wait for a reply, and on a network line
+                     for the connection (default 500)
 
 Options:
   --module PATH      the module to load (default: kalvorpowermeter.so beside
@@ -129,7 +149,8 @@ and written to standard error only when that is not the same terminal.
 
 Exit status: 0 success (write: confirmed; scan: a meter found); 1 write not
 confirmed, or scan found no meter; 2 bad command line or configuration, or
-the port or module cannot be used.
+the port or module cannot be used (a serial device that cannot be opened, a
+network address that is malformed or whose host does not resolve).
 )";
 
 namespace {
@@ -220,7 +241,7 @@ const std::map<std::string, Setter>& valued_options()
         {"--port",
          [](HostOptions& o, const std::string& option, const std::string& value) {
              if (value.empty())
-                 return option + " needs a device path";
+                 return option + " needs a serial device or a network address";
              for (const LineOptions& line : o.lines)
                  if (line.port == value)
                      return option + " " + value +

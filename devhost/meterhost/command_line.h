@@ -11,7 +11,7 @@ namespace meterhost {
 
 enum class Mode { Poll, Write, Scan, Help };
 
-// One serial line as the command line gives it: --port and the --baud,
+// One line as the command line gives it: --port and the --baud,
 // --parity, --slave and --timeout-ms that follow it.
 struct LineOptions {
     std::string port;

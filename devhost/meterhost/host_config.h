@@ -1,5 +1,5 @@
 // What meterhost drives, as the command line and the --config file give it:
-// the serial lines, and on each the meters with the JSON configuration each
+// the lines, and on each the meters with the JSON configuration each
 // meter's device is given.
 #pragma once
 

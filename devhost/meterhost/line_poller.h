@@ -1,4 +1,4 @@
-// Polls the meters of one serial line in turn, on the calling thread, one
+// Polls the meters of one line in turn, on the calling thread, one
 // transaction on the line at a time; a meter that stops answering goes
 // offline and is tried only now and then (meter_health.h), so the others
 // keep their rate.

@@ -1,6 +1,6 @@
 // meterhost: the bench host. Loads the power-meter module as the gateway's
-// host does and drives meters on serial lines over Modbus RTU, or finds
-// them (scan).
+// host does and drives meters over Modbus, on serial lines or over the
+// network, or finds them (scan).
 #include <iostream>
 #include <memory>
 #include <stdexcept>

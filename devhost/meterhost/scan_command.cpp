@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "line.h"
 #include "line_factory.h"
+#include "line_settings.h"
 #include "meter_board.h"
 #include "meter_probe.h"
 #include "module_loader.h"
@@ -55,21 +56,21 @@ Json::Value parsed(const std::string& text)
 }
 
 // With --json: {"port":"P","baud":N,"parity":"E","slave":N,"snapshot":TEXT}
-// (no speed or parity on a line that has none); otherwise the address, the
-// setting and a few quantities.
+// (no speed or parity on a line that has none to set); otherwise the
+// address, the setting and a few quantities.
 std::string found_line(const ScanPlan& plan, const FoundMeter& meter, bool json)
 {
     const ScanSetting& setting = meter.setting;
     if (json) {
         std::string line = "{\"port\":" + json_string(plan.port());
-        if (setting.baud != 0)
+        if (plan.has_speed())
             line += ",\"baud\":" + std::to_string(setting.baud) + ",\"parity\":\"" +
                     std::string(1, setting.parity) + "\"";
         return line + ",\"slave\":" + std::to_string(meter.slave) +
                ",\"snapshot\":" + meter.snapshot + "}\n";
     }
     std::string line = "slave " + std::to_string(meter.slave);
-    if (setting.baud != 0)
+    if (plan.has_speed())
         line += " at " + setting_text(setting);
     const Json::Value snapshot = parsed(meter.snapshot);
     std::string quantities;
@@ -175,8 +176,9 @@ private:
     {
         if (!progress_.shown())
             return;
-        const std::string format = setting_text(plan_.settings()[setting]);
-        progress_.update(plan_.port() + (format.empty() ? "" : " " + format) + ": slave " +
+        const std::string format =
+            plan_.has_speed() ? " " + setting_text(plan_.settings()[setting]) : "";
+        progress_.update(plan_.port() + format + ": slave " +
                          std::to_string(plan_.slaves()[slave]) + " | " +
                          std::to_string(found_.size()) + " found | " +
                          time_left_text(time_left(setting, slave)));
@@ -201,11 +203,16 @@ std::string meters(std::size_t count)
 int run_scan(const HostOptions& options, HostOutput& out, const Reporter& report,
              devhost::LineObserver* trace)
 {
-    devhost::LineSettings line;
-    line.port = options.lines.front().port;
-    const bool has_speed = devhost::make_line(line)->has_speed();
-    if (!has_speed && (!options.scan.bauds.empty() || !options.scan.parities.empty()))
-        report(line.port + " has no speed or parity to set; only the addresses are tried");
+    Json::Value port(Json::objectValue);
+    port["port"] = options.lines.front().port;
+    const devhost::LineSettingsResult line = devhost::parse_line_settings(port, 9600);
+    if (!line.usable)
+        throw SetupFailure(kExitUsage, line.error);
+    const bool has_speed = devhost::make_line(line.settings)->has_speed();
+    if (!has_speed && (options.scan.bauds.size() > 1 || options.scan.parities.size() > 1))
+        report(line.settings.port +
+               " has no speed or parity to set: only the addresses are tried, at the first "
+               "speed and parity given");
     const ScanPlan plan(options, has_speed);
 
     const std::unique_ptr<devhost::LoadedModule> module = load_module(options, report);

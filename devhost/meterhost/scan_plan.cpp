@@ -19,13 +19,13 @@ constexpr std::size_t kRequestBytes = 8;
 
 std::string setting_text(const ScanSetting& setting)
 {
-    if (setting.baud == 0)
-        return "";
     return std::to_string(setting.baud) + " baud, parity " + std::string(1, setting.parity);
 }
 
 ScanPlan::ScanPlan(const HostOptions& options, bool line_has_speed)
-    : port_(options.lines.front().port), all_settings_(options.scan.all_settings)
+    : port_(options.lines.front().port),
+      all_settings_(options.scan.all_settings),
+      has_speed_(line_has_speed)
 {
     const LineOptions& line = options.lines.front();
     const LineOptions& defaults = options.defaults;
@@ -36,7 +36,12 @@ ScanPlan::ScanPlan(const HostOptions& options, bool line_has_speed)
     timeout_ms_ = line.timeout_ms.value_or(defaults.timeout_ms.value_or(kDefaultTimeoutMs));
 
     if (!line_has_speed) {
-        settings_.push_back(ScanSetting{});
+        ScanSetting as_given;
+        if (!options.scan.bauds.empty())
+            as_given.baud = options.scan.bauds.front();
+        if (!options.scan.parities.empty())
+            as_given.parity = options.scan.parities.front();
+        settings_.push_back(as_given);
         return;
     }
     std::vector<int> bauds = options.scan.bauds;
@@ -56,10 +61,9 @@ Json::Value ScanPlan::device_config(const ScanSetting& setting, int slave) const
     config["port"] = port_;
     config["slave"] = slave;
     config["timeout_ms"] = timeout_ms_;
-    if (setting.baud != 0) {
+    if (setting.baud != 0)
         config["baud"] = setting.baud;
-        config["parity"] = std::string(1, setting.parity);
-    }
+    config["parity"] = std::string(1, setting.parity);
     return config;
 }
 

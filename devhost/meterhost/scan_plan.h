@@ -13,22 +13,25 @@
 
 namespace meterhost {
 
-// A speed and parity to try; baud 0 on a line with no speed of its own,
-// which is tried once, as it is.
+// A speed and parity to try; baud 0: the device's own.
 struct ScanSetting {
     int baud = 0;
     char parity = 'N';
 };
 
-// "19200 baud, parity E"; empty for a line with no speed of its own.
+// "19200 baud, parity E"
 std::string setting_text(const ScanSetting& setting);
 
 class ScanPlan {
 public:
-    // options: a scan's, with its one --port.
+    // options: a scan's, with its one --port. A line with no speed to set
+    // is tried at one setting, the first speed and parity given (a serial
+    // server's line, whose timing they give), else the device's own.
     ScanPlan(const HostOptions& options, bool line_has_speed);
 
     const std::string& port() const { return port_; }
+    // Whether the settings are the line's to set, and so worth telling.
+    bool has_speed() const { return has_speed_; }
     const std::vector<ScanSetting>& settings() const { return settings_; }
     const std::vector<int>& slaves() const { return slaves_; }
     bool all_settings() const { return all_settings_; }
@@ -45,6 +48,7 @@ private:
     std::vector<int> slaves_;
     int timeout_ms_ = 500;
     bool all_settings_ = false;
+    bool has_speed_ = true;
 };
 
 }  // namespace meterhost

@@ -136,9 +136,27 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"AllSettingsWhenPolling", {"--all-settings"}, "", "--all-settings"},
         BadInput{"ScanOfAPortThatIsNoTerminal", {"scan", "--port", "/dev/null"}, "",
                  "/dev/null"},
+        BadInput{"ScanOfAMalformedNetworkAddress", {"scan", "--port", "tcp://"}, "",
+                 "names no host"},
         BadInput{"TraceInMissingFolder",
                  {"--port", "/dev/null", "--trace", "/nonexistent/folder/trace.jsonl"}, "",
                  "/nonexistent/folder/trace.jsonl"}),
+    name_of);
+
+INSTANTIATE_TEST_SUITE_P(
+    NetworkAddresses, MeterhostBadInput,
+    testing::Values(
+        BadInput{"NoHost", {"--port", "tcp://"}, "", "names no host"},
+        BadInput{"NoPort", {"--port", "rtu+tcp://192.0.2.7"}, "", "names no TCP port"},
+        BadInput{"PortZero", {"--port", "tcp://192.0.2.7:0"}, "", "1 to 65535"},
+        BadInput{"PortPast16Bits", {"--port", "tcp://[::1]:65536"}, "", "1 to 65535"},
+        BadInput{"IPv6OutOfBrackets", {"--port", "tcp://::1:502"}, "", "brackets"},
+        BadInput{"UnknownKind", {"--port", "udp://192.0.2.7:502"}, "", "no kind of line"},
+        // .invalid never resolves (RFC 6761).
+        BadInput{"HostDoesNotResolve", {"--port", "tcp://no-such-meter.invalid:502"}, "",
+                 "does not resolve"},
+        BadInput{"InTheConfiguration", {}, "{\"lines\": [{\"port\": \"tcp://:502\"}]}",
+                 "names no host"}),
     name_of);
 
 INSTANTIATE_TEST_SUITE_P(

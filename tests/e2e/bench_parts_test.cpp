@@ -9,6 +9,7 @@
 #include "frame_silence.h"
 #include "history_store.h"
 #include "host_config.h"
+#include "line_address.h"
 #include "meter_board.h"
 #include "meter_health.h"
 #include "register_bank.h"
@@ -95,6 +96,31 @@ meterhost::HostConfig host_config(const std::vector<std::string>& args,
     const auto parsed = parse_command_line(all);
     EXPECT_TRUE(parsed.ok) << parsed.error;
     return meterhost::build_host_config(parsed.options);
+}
+
+TEST(LineAddress, EachFormHasItsKindAndReadsBackAsGiven)
+{
+    using devhost::LineKind;
+    const struct {
+        const char* text;
+        LineKind kind;
+        const char* host;
+        int port;
+    } cases[] = {
+        {"/dev/ttyUSB0", LineKind::Serial, "", 0},
+        {"tcp://10.0.0.5:502", LineKind::ModbusTcp, "10.0.0.5", 502},
+        {"rtu+tcp://gateway.local:4001", LineKind::RtuOverTcp, "gateway.local", 4001},
+        {"tcp://[fe80::1%eth0]:65535", LineKind::ModbusTcp, "fe80::1%eth0", 65535},
+    };
+    for (const auto& c : cases) {
+        devhost::LineAddress address;
+        std::string error;
+        ASSERT_TRUE(devhost::parse_line_address(c.text, address, error)) << c.text << error;
+        EXPECT_EQ(address.kind, c.kind) << c.text;
+        EXPECT_EQ(address.host, c.host) << c.text;
+        EXPECT_EQ(address.tcp_port, c.port) << c.text;
+        EXPECT_EQ(devhost::line_address_text(address), c.text);
+    }
 }
 
 TEST(HostConfig, MetersAreNumberedOnFromTheDataIdLineByLineByAddress)

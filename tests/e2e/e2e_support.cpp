@@ -95,6 +95,17 @@ RunningSlave start_plain_slave(const std::vector<std::string>& args)
     return read_port(std::make_unique<ChildProcess>(argv));
 }
 
+RunningSlave start_pymodbus_server(const std::string& framing,
+                                   const std::vector<std::pair<int, std::string>>& units)
+{
+    std::vector<std::string> argv{DEBIAN_PYTHON_PATH, PYMODBUS_SERVER_PATH, framing};
+    for (const auto& [unit, table_file] : units)
+        argv.push_back(std::to_string(unit) + "=" + table_file);
+    RunningSlave server = read_port(std::make_unique<ChildProcess>(argv));
+    server.port = framing + "://127.0.0.1:" + server.port;
+    return server;
+}
+
 Json::Value parse_json(const std::string& text)
 {
     Json::Value value;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <json/value.h>
@@ -47,6 +48,11 @@ struct RunningSlave {
 RunningSlave start_metersim(const std::vector<std::string>& extra_args);
 // libmodbus's own slaves: [--baud N] [ADDRESS:]TABLE_FILE... (fixtures/plain_slave.cpp).
 RunningSlave start_plain_slave(const std::vector<std::string>& args);
+// An independent Modbus server, Debian's pymodbus, on 127.0.0.1: framing
+// "tcp" or "rtu+tcp", and each unit with its table file; port is the address
+// meterhost takes.
+RunningSlave start_pymodbus_server(const std::string& framing,
+                                   const std::vector<std::pair<int, std::string>>& units);
 
 // One JSON line of meterhost --json, parsed; a null value if it is not JSON.
 Json::Value parse_json(const std::string& text);

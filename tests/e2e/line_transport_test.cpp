@@ -1,8 +1,10 @@
-// The serial back-end against the simulated meter over a real pseudo-terminal:
+// The back-end against the simulated meter over a real pseudo-terminal, and
+// over TCP on the loopback interface where the kind of line matters:
 // replies reach process_payload in the documented layout, every kind of
-// failure reaches on_error instead, the line recovers, and the opening of
-// the port is kept apart from the first request by the silence; a watched
-// line shows each frame as it came, also the replies it refuses.
+// failure reaches on_error instead, a late or damaged reply is never taken,
+// the frames are watched as on the wire, also the replies a serial line
+// refuses, the line recovers, and the opening of the port is kept apart from
+// the first request by the silence.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,14 +22,18 @@
 
 #include "bench_device.h"
 #include "frame_silence.h"
+#include "line.h"
 #include "line_factory.h"
 #include "line_timing.h"
 #include "line_transport.h"
 #include "rtu_crc.h"
+#include "served_bus.h"
 #include "simulator.h"
 
 namespace {
 
+using devhost::LineKind;
+using e2e::ServedBus;
 using metersim::FaultKind;
 using metersim::FaultPlan;
 using metersim::RegisterValues;
@@ -68,6 +74,15 @@ std::unique_ptr<Simulator> start_simulator(std::vector<FaultPlan> faults = {},
     simulator->open();
     simulator->start();
     return simulator;
+}
+
+ServedBus serve(LineKind kind, std::vector<FaultPlan> faults)
+{
+    SimulatorOptions options;
+    options.table = counting_table();
+    options.faults = std::move(faults);
+    options.fault_delay = std::chrono::milliseconds(2 * kTimeoutMs);
+    return e2e::serve_bus(std::move(options), kind);
 }
 
 // The opening of a port ends a frame. The test cannot see the instant the
@@ -177,6 +192,7 @@ INSTANTIATE_TEST_SUITE_P(Bauds, LineTransportOpening, testing::Values(9600, 1920
 struct FaultCase {
     FaultKind kind;
     const char* report;  // what the host says about the failed request
+    LineKind line = LineKind::Serial;
 };
 
 class LineTransportFaultTest : public LineTransportTest,
@@ -184,8 +200,8 @@ class LineTransportFaultTest : public LineTransportTest,
 
 TEST_P(LineTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
 {
-    auto simulator = start_simulator({{GetParam().kind, 2}});
-    connect(simulator->port_path());
+    auto bus = serve(GetParam().line, {{GetParam().kind, 2}});
+    connect(bus.port);
     read_block();
     read_block();
     EXPECT_EQ(device.payloads.size(), 1u);
@@ -195,12 +211,13 @@ TEST_P(LineTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
     EXPECT_NE(reports.back().find(GetParam().report), std::string::npos) << reports.back();
 
     // A delayed reply lands after the timeout; the flush before the next
-    // request must drop it, or this write would take it for its reply.
+    // request (a serial line, RTU over TCP) or its transaction number
+    // (Modbus TCP) must drop it, or this write would take it for its reply.
     const unsigned long replies = GetParam().kind == FaultKind::NoReply ? 1 : 2;
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (simulator->replies_sent() < replies && Clock::now() < deadline)
+    while (bus.replies_sent() < replies && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(simulator->replies_sent(), replies);
+    ASSERT_EQ(bus.replies_sent(), replies);
     device.modbus_write_register(30, 1234);
     transport.perform_pending();
     ASSERT_EQ(device.payloads.size(), 2u);
@@ -213,12 +230,83 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FaultCase{FaultKind::NoReply, "timeout"},
                     FaultCase{FaultKind::Delay, "timeout"},
                     FaultCase{FaultKind::Exception, "exception 4"},
-                    FaultCase{FaultKind::BadCrc, "bad CRC"}),
+                    FaultCase{FaultKind::BadCrc, "bad CRC"},
+                    FaultCase{FaultKind::Delay, "timeout", LineKind::ModbusTcp},
+                    FaultCase{FaultKind::Delay, "timeout", LineKind::RtuOverTcp}),
     [](const testing::TestParamInfo<FaultCase>& param_info) {
         std::string name = metersim::fault_name(param_info.param.kind);
         name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
-        return name;
+        return param_info.param.line == LineKind::Serial
+                   ? name
+                   : name + "_" + e2e::kind_name(param_info.param.line);
     });
+
+struct FrameLog : devhost::LineObserver {
+    void on_frame(const devhost::LineSettings&, const devhost::LineFrame& frame) override
+    {
+        frames.push_back(frame);
+    }
+    std::vector<devhost::LineFrame> frames;
+};
+
+std::vector<std::uint8_t> modbus_tcp_frame(std::uint8_t transaction,
+                                           const std::vector<std::uint8_t>& pdu)
+{
+    std::vector<std::uint8_t> frame(6 + pdu.size(), 0);
+    frame[1] = transaction;
+    frame[5] = static_cast<std::uint8_t>(pdu.size());
+    std::copy(pdu.begin(), pdu.end(), frame.begin() + 6);
+    return frame;
+}
+
+class LineTransportFrames : public LineTransportTest, public testing::WithParamInterface<LineKind> {};
+
+// Every second reply is damaged: over RTU its CRC, over Modbus TCP (no CRC)
+// its transaction number.
+TEST_P(LineTransportFrames, AreWatchedAsOnTheWireAndADamagedReplyIsNeverTaken)
+{
+    auto bus = serve(GetParam(), {{FaultKind::BadCrc, 2}});
+    FrameLog log;
+    transport.set_observer(&log);
+    connect(bus.port);
+    read_block();
+    read_block();
+    transport.set_observer(nullptr);
+    EXPECT_EQ(device.payloads.size(), 1u);
+    EXPECT_EQ(device.errors, 1);
+
+    const std::vector<std::uint8_t> request{1, 3, 0, 10, 0, 60};
+    std::vector<std::uint8_t> reply{1, 3, 120};
+    for (std::uint16_t word : counting_table()) {
+        reply.push_back(static_cast<std::uint8_t>(word >> 8));
+        reply.push_back(static_cast<std::uint8_t>(word & 0xFF));
+    }
+    using Direction = devhost::LineFrame::Direction;
+    const auto& frames = log.frames;
+    if (GetParam() == LineKind::ModbusTcp) {
+        ASSERT_EQ(frames.size(), 5u);
+        EXPECT_EQ(frames[0].bytes, modbus_tcp_frame(1, request));
+        EXPECT_EQ(frames[1].bytes, modbus_tcp_frame(1, reply));
+        EXPECT_EQ(frames[2].bytes, modbus_tcp_frame(2, request));
+        EXPECT_EQ(frames[3].bytes, modbus_tcp_frame(3, reply)) << "another transaction's";
+        EXPECT_EQ(frames[4].direction, Direction::Timeout);
+    } else {
+        ASSERT_EQ(frames.size(), 4u);
+        EXPECT_EQ(frames[0].bytes, devhost::with_rtu_crc(request));
+        EXPECT_EQ(frames[1].bytes, devhost::with_rtu_crc(reply));
+        EXPECT_EQ(frames[2].bytes, devhost::with_rtu_crc(request));
+        EXPECT_FALSE(frames[3].intact);
+        EXPECT_TRUE(frames[1].intact);
+    }
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(frames[i].direction, i % 2 == 0 ? Direction::Sent : Direction::Received) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Network, LineTransportFrames,
+                         testing::Values(LineKind::ModbusTcp, LineKind::RtuOverTcp),
+                         [](const testing::TestParamInfo<LineKind>& param_info) {
+                             return e2e::kind_name(param_info.param);
+                         });
 
 TEST_F(LineTransportTest, WrongEchoIsPassedOnForTheDeviceToJudge)
 {
@@ -388,14 +476,6 @@ private:
     int other_side_ = -1;
     std::string port_;
     std::thread thread_;
-};
-
-struct FrameLog : devhost::LineObserver {
-    void on_frame(const devhost::LineSettings&, const devhost::LineFrame& frame) override
-    {
-        frames.push_back(frame);
-    }
-    std::vector<devhost::LineFrame> frames;
 };
 
 struct RefusedReply {

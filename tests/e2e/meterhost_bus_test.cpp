@@ -1,10 +1,14 @@
 // meterhost driving several meters on one line and on several lines, against
 // simulated buses in this process, whose registers and line timing the tests
-// read back: the silence before every request, byte-exact tagged snapshots
-// of every meter, a dead meter that neither holds the run up nor stays
-// unreported, writes that reach one meter only, and whole diagnostic lines;
-// the frame trace of two lines checked against what each simulator saw; and
-// scans that find exactly the meters of a line at their own speed.
+// read back, on every kind of line (a pseudo-terminal, Modbus TCP and RTU
+// over TCP on the loopback interface): the silence before every request,
+// byte-exact tagged snapshots of every meter, a dead meter that neither
+// holds the run up nor stays unreported, writes that reach one meter only,
+// a dropped or refused connection, whole diagnostic lines, and the frame
+// trace of the lines checked against what the simulators saw. Independent
+// Modbus TCP and RTU-over-TCP servers check the network lines against a
+// server they were not developed with. Scans find exactly the meters of a
+// line at their own speed, simulated ones and libmodbus's own.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -14,6 +18,11 @@
 #include <memory>
 #include <sstream>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "e2e_support.h"
 #include "history_store.h"
 #include "host/spmodbus.h"
@@ -21,22 +30,23 @@
 #include "module_loader.h"
 #include "reply_layout.h"
 #include "rtu_frame.h"
-#include "simulator.h"
+#include "served_bus.h"
 
 namespace {
 
 using namespace e2e;
 using namespace std::chrono_literals;
+using devhost::LineKind;
 using metersim::RegisterValues;
-using metersim::Simulator;
 
 constexpr int kSnapshotText = 801;
 constexpr char kUpdateTimeKey[] = "更新时间";
+constexpr LineKind kNetworkKinds[] = {LineKind::ModbusTcp, LineKind::RtuOverTcp};
 
 constexpr int kBusBaud = 115200;
 
-std::unique_ptr<Simulator> start_bus(std::vector<int> slaves, std::vector<int> dead = {},
-                                     int baud = kBusBaud)
+ServedBus start_bus(std::vector<int> slaves, std::vector<int> dead = {}, int baud = kBusBaud,
+                    LineKind kind = LineKind::Serial)
 {
     metersim::SimulatorOptions options;
     options.slaves = std::move(slaves);
@@ -47,10 +57,12 @@ std::unique_ptr<Simulator> start_bus(std::vector<int> slaves, std::vector<int> d
     for (std::size_t i = 0; i < table.size(); ++i)
         table[i] = static_cast<std::uint16_t>(300 * i + 11);
     options.table = table;
-    auto simulator = std::make_unique<Simulator>(std::move(options));
-    simulator->open();
-    simulator->start();
-    return simulator;
+    return serve_bus(std::move(options), kind);
+}
+
+std::string kind_param_name(const testing::TestParamInfo<LineKind>& param_info)
+{
+    return kind_name(param_info.param);
 }
 
 // The snapshot text the module writes for these registers, with the update
@@ -239,7 +251,7 @@ struct LineSetting {
 // meter's registers, after at least the 3.5 characters the simulator keeps
 // before it; the two programs round a character's time to the nanosecond
 // differently, which stays within 1 us for a frame.
-void expect_trace_of_line(const std::vector<TracedFrame>& trace, const Simulator& bus,
+void expect_trace_of_line(const std::vector<TracedFrame>& trace, const ServedBus& bus,
                           const std::function<LineSetting(std::size_t request)>& setting_of)
 {
     const auto received = bus.timings();
@@ -247,7 +259,7 @@ void expect_trace_of_line(const std::vector<TracedFrame>& trace, const Simulator
     for (std::size_t i = 0; i < trace.size(); ++i) {
         const TracedFrame& frame = trace[i];
         if (frame.dir == "received") {
-            EXPECT_EQ(frame.bytes, block_reply(frame.slave, bus.registers(frame.slave)));
+            EXPECT_EQ(frame.bytes, block_reply(frame.slave, bus->registers(frame.slave)));
             EXPECT_TRUE(frame.crc_ok);
             const LineSetting setting = setting_of(request - 1);
             EXPECT_GE(frame.silence_us, whole_microseconds(metersim::inter_frame_silence(
@@ -290,25 +302,30 @@ std::vector<std::string> poll_args(std::vector<std::string> lines, const std::st
     return argv;
 }
 
-class MeterhostSilence : public testing::TestWithParam<int> {};
+using SilenceCase = std::pair<LineKind, int>;  // the kind of line and its baud
+class MeterhostSilence : public testing::TestWithParam<SilenceCase> {};
 
 TEST_P(MeterhostSilence, EveryRequestFollowsThreeAndAHalfCharactersOfSilence)
 {
-    const int baud = GetParam();
-    auto bus = start_bus({1, 2, 3}, {}, baud);
-    const Finished run = run_command(poll_args(
-        {"--port", bus->port_path(), "--baud", std::to_string(baud), "--slave", "1-3"}, "3"));
+    const auto [kind, baud] = GetParam();
+    auto bus = start_bus({1, 2, 3}, {}, baud, kind);
+    const Finished run = run_command(
+        poll_args({"--port", bus.port, "--baud", std::to_string(baud), "--slave", "1-3"}, "3"));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(lines_of(run.out).size(), 9u);
 
     // The first request's silence counts from the opening, which the
     // simulator sees only when its thread runs: line_transport_test checks
-    // it against the instant the host began to open the port.
-    const auto setups = bus->terminal_setups();
-    ASSERT_FALSE(setups.empty());
-    EXPECT_EQ(setups.front().baud, baud);
+    // it against the instant the host began to open the port. Over TCP the
+    // first request follows the connection's opening instead, and the
+    // serial server's line behind it is the host's to keep silent.
+    if (!bus.server) {
+        const auto setups = bus->terminal_setups();
+        ASSERT_FALSE(setups.empty());
+        EXPECT_EQ(setups.front().baud, baud);
+    }
     const auto silence = metersim::inter_frame_silence(baud, 'N');
-    const auto timings = bus->timings();
+    const auto timings = bus.timings();
     ASSERT_GE(timings.size(), 9u);
     EXPECT_TRUE(timings.front().after_setup);
     for (const auto& timing : timings) {
@@ -321,18 +338,26 @@ TEST_P(MeterhostSilence, EveryRequestFollowsThreeAndAHalfCharactersOfSilence)
     EXPECT_EQ(bus->frames_rejected(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bauds, MeterhostSilence, testing::Values(9600, 19200));
+INSTANTIATE_TEST_SUITE_P(Bauds, MeterhostSilence,
+                         testing::Values(SilenceCase{LineKind::Serial, 9600},
+                                         SilenceCase{LineKind::Serial, 19200},
+                                         SilenceCase{LineKind::RtuOverTcp, 9600}),
+                         [](const testing::TestParamInfo<SilenceCase>& param_info) {
+                             return kind_name(param_info.param.first) +
+                                    std::to_string(param_info.param.second);
+                         });
 
-TEST(MeterhostBus, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
+class MeterhostBusKinds : public testing::TestWithParam<LineKind> {};
+
+TEST_P(MeterhostBusKinds, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
 {
     TempDir dir;
-    auto bus = start_bus({1, 2, 3, 4}, {4});
+    auto bus = start_bus({1, 2, 3, 4}, {4}, kBusBaud, GetParam());
     const RegisterValues untouched = bus->registers(1);
 
     const Finished write =
-        run_command({kMeterhost, "write", "--port", bus->port_path(), "--baud",
-                     std::to_string(kBusBaud), "--slave", "2", "--timeout-ms", "100", "20", "500",
-                     "501"});
+        run_command({kMeterhost, "write", "--port", bus.port, "--baud", std::to_string(kBusBaud),
+                     "--slave", "2", "--timeout-ms", "100", "20", "500", "501"});
     ASSERT_EQ(write.status, 0) << write.out << write.err;
     RegisterValues written = untouched;
     written[20 - 10] = 500;
@@ -343,14 +368,14 @@ TEST(MeterhostBus, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
 
     const std::string db = dir.path("history.db");
     const Finished run = run_command(poll_args(
-        {"--port", bus->port_path(), "--slave", "1-4", "--data-id", "11", "--history", db}, "3"));
+        {"--port", bus.port, "--slave", "1-4", "--data-id", "11", "--history", db}, "3"));
     EXPECT_EQ(run.status, 1) << "a meter ended offline short of its rounds\n" << run.err;
     const auto counts = check_tagged_lines(
         run.out, {{{"", 1}, untouched}, {{"", 2}, written}, {{"", 3}, untouched}});
     for (int slave : {1, 2, 3})
         EXPECT_EQ(counts.count({"", slave}) ? counts.at({"", slave}) : 0, 3) << slave;
     EXPECT_EQ(count_of(run.err, "is offline"), 1) << run.err;
-    EXPECT_EQ(count_of(run.err, "meter 4 on " + bus->port_path() + " is offline"), 1) << run.err;
+    EXPECT_EQ(count_of(run.err, "meter 4 on " + bus.port + " is offline"), 1) << run.err;
     expect_whole_diagnostic_lines(run.err);
 
     // Each meter's records apart, under its own data id.
@@ -368,44 +393,16 @@ TEST(MeterhostBus, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
     EXPECT_EQ(store.count(14), 0u);
 }
 
-TEST(MeterhostBus, TwoLinesEachOnItsThreadTagTheirPortsAndTraceTheirFrames)
-{
-    TempDir dir;
-    auto first = start_bus({1, 2});
-    auto second = start_bus({3});
-    const std::string trace = dir.path("trace.jsonl");
-    const Finished run =
-        run_command(poll_args({"--port", first->port_path(), "--slave", "1,2", "--port",
-                               second->port_path(), "--slave", "3", "--trace", trace},
-                              "4"));
-    ASSERT_EQ(run.status, 0) << run.err;
-    const RegisterValues registers = first->registers(1);
-    const auto counts = check_tagged_lines(run.out, {{{first->port_path(), 1}, registers},
-                                                     {{first->port_path(), 2}, registers},
-                                                     {{second->port_path(), 3}, registers}});
-    EXPECT_EQ(counts.size(), 3u) << run.out;
-    for (const auto& [meter, lines] : counts)
-        EXPECT_EQ(lines, 4) << meter.first << " " << meter.second;
-    EXPECT_EQ(count_of(run.err, "rvSize is 0"), 12) << run.err;
-    expect_whole_diagnostic_lines(run.err);
-
-    const std::vector<TracedFrame> frames = read_trace(trace);
-    EXPECT_EQ(frames.size(), 24u) << "a request and a reply per round";
-    const auto at_bus_speed = [](std::size_t) { return LineSetting{kBusBaud, 'N'}; };
-    expect_trace_of_line(of_port(frames, first->port_path()), *first, at_bus_speed);
-    expect_trace_of_line(of_port(frames, second->port_path()), *second, at_bus_speed);
-}
-
 // Offline, a dead meter is tried at most once per retry wait, so it cannot
 // hold the line from the live one: counted against the time that passed,
 // this holds however fast the machine polls. Without the retry wait it would
 // be tried in every round, each costing a timeout (100 ms): about three
 // times as often as this allows.
-TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
+TEST_P(MeterhostBusKinds, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
 {
     constexpr auto kRetryMin = 300ms;
-    auto bus = start_bus({1, 2});
-    ChildProcess host({kMeterhost, "--port", bus->port_path(), "--baud", std::to_string(kBusBaud),
+    auto bus = start_bus({1, 2}, {}, kBusBaud, GetParam());
+    ChildProcess host({kMeterhost, "--port", bus.port, "--baud", std::to_string(kBusBaud),
                        "--slave", "1,2", "--json", "--interval", "0.02", "--timeout-ms", "100",
                        "--retry-min", "0.3", "--retry-max", "0.6"});
     ASSERT_TRUE(host.read_line(10s)) << host.err();
@@ -420,7 +417,7 @@ TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
     const auto window_end = std::chrono::steady_clock::now();
     ASSERT_GE(bus->requests_seen(1), live_before + 20) << "the live meter keeps being polled";
     long dead_tries = 0;
-    for (const auto& timing : bus->timings())
+    for (const auto& timing : bus.timings())
         dead_tries += timing.slave == 2 && timing.arrived >= window_start &&
                       timing.arrived <= window_end;
     EXPECT_LE(dead_tries, 1 + (window_end - window_start) / kRetryMin);
@@ -437,6 +434,164 @@ TEST(MeterhostBus, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEach)
         dead_meter_failures += line.rfind("meterhost: slave 2 on ", 0) == 0;
     EXPECT_EQ(dead_meter_failures, 3) << host.err();
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, MeterhostBusKinds,
+                         testing::Values(LineKind::Serial, LineKind::ModbusTcp,
+                                         LineKind::RtuOverTcp),
+                         kind_param_name);
+
+TEST(MeterhostBus, LinesOfEveryKindEachOnItsThreadTagTheirPortsAndTraceTheirFrames)
+{
+    TempDir dir;
+    auto serial = start_bus({1, 2});
+    auto modbus_tcp = start_bus({3}, {}, kBusBaud, LineKind::ModbusTcp);
+    auto rtu_over_tcp = start_bus({4}, {}, kBusBaud, LineKind::RtuOverTcp);
+    const std::string trace = dir.path("trace.jsonl");
+    const Finished run = run_command(
+        poll_args({"--port", serial.port, "--slave", "1,2", "--port", modbus_tcp.port, "--slave",
+                   "3", "--port", rtu_over_tcp.port, "--slave", "4", "--trace", trace},
+                  "4"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const RegisterValues registers = serial->registers(1);
+    const auto counts = check_tagged_lines(run.out, {{{serial.port, 1}, registers},
+                                                     {{serial.port, 2}, registers},
+                                                     {{modbus_tcp.port, 3}, registers},
+                                                     {{rtu_over_tcp.port, 4}, registers}});
+    EXPECT_EQ(counts.size(), 4u) << run.out;
+    for (const auto& [meter, lines] : counts)
+        EXPECT_EQ(lines, 4) << meter.first << " " << meter.second;
+    EXPECT_EQ(count_of(run.err, "rvSize is 0"), 16) << run.err;
+    expect_whole_diagnostic_lines(run.err);
+
+    // Whole lines from the three line threads: a request and a reply per
+    // round, each naming its meter; the serial line's as its simulator saw them.
+    const std::vector<TracedFrame> frames = read_trace(trace);
+    EXPECT_EQ(frames.size(), 32u);
+    for (const auto& [port, slave] : {std::pair<std::string, int>{modbus_tcp.port, 3},
+                                      {rtu_over_tcp.port, 4}}) {
+        const auto of_line = of_port(frames, port);
+        EXPECT_EQ(of_line.size(), 8u) << port;
+        for (std::size_t i = 0; i < of_line.size(); ++i) {
+            EXPECT_EQ(of_line[i].dir, i % 2 == 0 ? "sent" : "received") << port << " " << i;
+            EXPECT_EQ(of_line[i].slave, slave) << port << " " << i;
+        }
+    }
+    expect_trace_of_line(of_port(frames, serial.port), serial,
+                         [](std::size_t) { return LineSetting{kBusBaud, 'N'}; });
+}
+
+class MeterhostConnection : public testing::TestWithParam<LineKind> {};
+
+bool eventually(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// A connection the server drops is made again at the next poll; a server
+// that is gone refuses the connection, which fails the meter's polls until
+// it is offline, and it is back once served again.
+TEST_P(MeterhostConnection, DroppedIsMadeAgainAndRefusedFailsThePollUntilServedAgain)
+{
+    auto bus = start_bus({1}, {}, kBusBaud, GetParam());
+    ChildProcess host({kMeterhost, "--port", bus.port, "--json", "--interval", "0.02",
+                       "--timeout-ms", "200", "--retry-min", "0.1", "--retry-max", "0.2"});
+    ASSERT_TRUE(host.read_line(10s)) << host.err();
+    bus.server->drop_connection();
+    ASSERT_TRUE(eventually([&] { return bus.server->connections() == 2; })) << host.err();
+    const unsigned long before = bus->requests_seen();
+    ASSERT_TRUE(eventually([&] { return bus->requests_seen() >= before + 3; })) << host.err();
+
+    bus.server.reset();
+    ASSERT_TRUE(host.wait_for_error_text("is offline", 10s)) << host.err();
+    bus.serve_again();
+    ASSERT_TRUE(host.wait_for_error_text("answers again", 10s)) << host.err();
+    host.send_signal(SIGINT);
+    EXPECT_EQ(host.wait(5s), 0);
+    EXPECT_EQ(count_of(host.err(), "is offline"), 1) << "the dropped connection cost no more "
+                                                        "than one poll\n"
+                                                     << host.err();
+    EXPECT_NE(host.err().find("Connection refused"), std::string::npos) << host.err();
+    expect_whole_diagnostic_lines(host.err());
+}
+
+INSTANTIATE_TEST_SUITE_P(Network, MeterhostConnection, testing::ValuesIn(kNetworkKinds),
+                         kind_param_name);
+
+// A listener whose queue of connections is full: the kernel drops further
+// connection attempts unanswered, as a server that is down behind a router
+// would. Each connect must end at the meter's timeout, not after the
+// system's own (over two minutes), or the run could not end in time.
+TEST(MeterhostConnection, AConnectNobodyAnswersEndsAtTheTimeout)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int queued = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(queued, reinterpret_cast<sockaddr*>(&address), length), 0);
+    const int dropped = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ::connect(dropped, reinterpret_cast<sockaddr*>(&address), length);
+
+    const Finished run = run_command(
+        {kMeterhost, "--port", "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
+         "--rounds", "1", "--interval", "0", "--timeout-ms", "100", "--retry-min", "0"},
+        30s);
+    EXPECT_EQ(run.status, 1) << "offline short of its round\n" << run.err;
+    EXPECT_EQ(count_of(run.err, "no answer in time"), 3) << run.err;
+    for (int fd : {dropped, queued, listener})
+        ::close(fd);
+}
+
+class MeterhostIndependentServer : public testing::TestWithParam<LineKind> {};
+
+// Units 1 and 2 of a Modbus server from Debian's pymodbus, each with
+// registers of its own.
+TEST_P(MeterhostIndependentServer, TaggedSnapshotsOfBothUnitsAndAWriteToOneOfThem)
+{
+    TempDir dir;
+    RegisterValues one{}, two{};
+    for (std::size_t i = 0; i < one.size(); ++i) {
+        one[i] = static_cast<std::uint16_t>(100 * i + 7);
+        two[i] = static_cast<std::uint16_t>(65535 - 211 * i);
+    }
+    const RunningSlave server = start_pymodbus_server(
+        GetParam() == LineKind::ModbusTcp ? "tcp" : "rtu+tcp",
+        {{1, dir.file("one", table_text(one))}, {2, dir.file("two", table_text(two))}});
+
+    const Finished run = run_command({kMeterhost, "--port", server.port, "--slave", "1,2",
+                                      "--json", "--rounds", "2", "--interval", "0"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto counts = check_tagged_lines(run.out, {{{"", 1}, one}, {{"", 2}, two}});
+    EXPECT_EQ(counts[std::make_pair(std::string(), 1)], 2) << run.out;
+    EXPECT_EQ(counts[std::make_pair(std::string(), 2)], 2) << run.out;
+
+    const Finished write = run_command(
+        {kMeterhost, "write", "--port", server.port, "--slave", "2", "20", "500", "501"});
+    ASSERT_EQ(write.status, 0) << write.out << write.err;
+    RegisterValues written = two;
+    written[20 - 10] = 500;
+    written[21 - 10] = 501;
+    const std::string config = dir.file(
+        "config.json", "{\"port\": \"" + server.port + "\", \"slave\": [1, 2]}");
+    const Finished after =
+        run_command({kMeterhost, "--config", config, "--json", "--rounds", "1"});
+    ASSERT_EQ(after.status, 0) << after.err;
+    counts = check_tagged_lines(after.out, {{{"", 1}, one}, {{"", 2}, written}});
+    EXPECT_EQ(counts.size(), 2u) << after.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Network, MeterhostIndependentServer, testing::ValuesIn(kNetworkKinds),
+                         kind_param_name);
 
 RegisterValues own_registers(int slave)
 {
@@ -456,7 +611,7 @@ TEST(MeterhostScan, FindsSimulatedMetersAtTheirOwnSettingAndNoOthers)
     TempDir dir;
     auto bus = start_bus({2, 5}, {}, 38400);
     const std::string trace = dir.path("trace.jsonl");
-    const Finished run = run_command({kMeterhost, "scan", "--json", "--port", bus->port_path(),
+    const Finished run = run_command({kMeterhost, "scan", "--json", "--port", bus.port,
                                       "--slave", "1-6", "--baud", "9600,38400", "--parity",
                                       "N,E", "--all-settings", "--timeout-ms", "100", "--trace",
                                       trace});
@@ -464,7 +619,7 @@ TEST(MeterhostScan, FindsSimulatedMetersAtTheirOwnSettingAndNoOthers)
     std::vector<std::pair<int, std::string>> found;
     for (const std::string& line : lines_of(run.out)) {
         const Json::Value json = parse_json(line);
-        EXPECT_EQ(json["port"], bus->port_path());
+        EXPECT_EQ(json["port"], bus.port);
         found.emplace_back(json["slave"].asInt(),
                            json["baud"].asString() + json["parity"].asString());
     }
@@ -474,7 +629,7 @@ TEST(MeterhostScan, FindsSimulatedMetersAtTheirOwnSettingAndNoOthers)
     // Six addresses at each of the first three settings, then the four not found.
     const LineSetting settings[] = {{9600, 'N'}, {9600, 'E'}, {38400, 'N'}, {38400, 'E'}};
     const std::vector<TracedFrame> frames = read_trace(trace);
-    expect_trace_of_line(frames, *bus, [&](std::size_t request) {
+    expect_trace_of_line(frames, bus, [&](std::size_t request) {
         return settings[std::min<std::size_t>(request / 6, 3)];
     });
     std::vector<int> asked_last;
@@ -485,6 +640,33 @@ TEST(MeterhostScan, FindsSimulatedMetersAtTheirOwnSettingAndNoOthers)
     asked_last.erase(asked_last.begin(), asked_last.begin() + 18);
     EXPECT_EQ(asked_last, (std::vector<int>{1, 3, 4, 6}));
 }
+
+class MeterhostScanNetwork : public testing::TestWithParam<LineKind> {};
+
+// A line over the network has no speed or parity for meterhost to set: a
+// scan asks each address once and names none.
+TEST_P(MeterhostScanNetwork, FindsTheMetersByAddressAlone)
+{
+    auto bus = start_bus({2, 3}, {}, kBusBaud, GetParam());
+    const Finished run = run_command({kMeterhost, "scan", "--json", "--port", bus.port, "--slave",
+                                      "1-4", "--baud", std::to_string(kBusBaud), "--timeout-ms",
+                                      "100"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<int> found;
+    for (const std::string& line : lines_of(run.out)) {
+        const Json::Value json = parse_json(line);
+        EXPECT_FALSE(json.isMember("baud") || json.isMember("parity")) << line;
+        found.push_back(json["slave"].asInt());
+    }
+    EXPECT_EQ(found, (std::vector<int>{2, 3})) << run.out;
+    std::vector<int> asked;
+    for (const auto& timing : bus.timings())
+        asked.push_back(timing.slave);
+    EXPECT_EQ(asked, (std::vector<int>{1, 2, 3, 4}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Network, MeterhostScanNetwork, testing::ValuesIn(kNetworkKinds),
+                         kind_param_name);
 
 // Meters of another make (libmodbus's own slaves) at addresses 3 and 17, on
 // a line that carries bytes only at 19200 baud. A scan of addresses 1 to 20

@@ -53,8 +53,17 @@ TEST(MeterhostPolling, JsonLinesCarryTheSimulatorRegistersConverted)
 {
     TempDir dir;
     const Registers registers = edge_table();
-    auto slave = start_metersim({"--table", dir.file("table", table_text(registers))});
-    expect_json_rounds(run_command(poll_args(slave.port, 3)), registers, 3);
+    const std::string table = dir.file("table", table_text(registers));
+    // On its pseudo-terminal, and serving over TCP as a Modbus TCP gateway
+    // and as a serial server.
+    for (const std::vector<std::string>& served :
+         {std::vector<std::string>{}, {"--listen", "tcp://127.0.0.1:0"},
+          {"--listen", "rtu+tcp://127.0.0.1:0"}}) {
+        std::vector<std::string> args{"--table", table};
+        args.insert(args.end(), served.begin(), served.end());
+        auto slave = start_metersim(args);
+        expect_json_rounds(run_command(poll_args(slave.port, 3)), registers, 3);
+    }
 }
 
 TEST(MeterhostPolling, JsonLinesFromAnIndependentLibmodbusSlave)

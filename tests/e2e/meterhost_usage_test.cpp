@@ -186,7 +186,8 @@ TEST(MeterhostHelp, DocumentsEveryOptionAndTheSubcommands)
     for (const char* option :
          {"--module", "--port", "--baud", "--parity", "--slave", "--timeout-ms", "--config",
           "--data-id", "--interval", "--rounds", "--json", "--history", "--trace",
-          "--all-settings", "meterhost write", "meterhost scan"})
+          "--all-settings", "meterhost write", "meterhost scan", "tcp://HOST:PORT",
+          "rtu+tcp://HOST:PORT"})
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
 }
 

@@ -310,6 +310,9 @@ TEST(MetersimCommandLine, BadAddressListsEndWithOneMessage)
         {{"--slave", "1,,3"}, "not '1,,3'"},
         {{"--dead", "2"}, "--dead 2 is not among the --slave addresses"},
         {{"--slave", "1-3", "--dead", "2,4"}, "--dead 4 is not among"},
+        {{"--listen", "/dev/ttyS0"}, "--listen takes tcp://HOST:PORT or rtu+tcp://HOST:PORT"},
+        {{"--listen", "tcp://127.0.0.1"}, "names no TCP port"},
+        {{"--listen", "tcp://127.0.0.1:0", "--line-time"}, "--line-time are for a serial line"},
     };
     for (const auto& [args, message] : cases) {
         std::vector<std::string> argv{e2e::kMetersim};

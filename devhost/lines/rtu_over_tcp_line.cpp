@@ -1,0 +1,153 @@
+#include "rtu_over_tcp_line.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "frame_silence.h"
+#include "rtu_crc.h"
+
+namespace devhost {
+
+namespace {
+
+constexpr std::size_t kCrcLength = 2;
+
+// How long a reply is, by its function code: a fixed length, plus the byte
+// count the reply carries at offset 2 for reads.
+struct ReplyShape {
+    std::uint8_t function;
+    std::size_t fixed;
+    bool counted;
+};
+
+constexpr ReplyShape kReplyShapes[] = {
+    {3, 5, true},    // address, function, byte count, data, CRC
+    {6, 8, false},   // address, function, register, value, CRC
+    {16, 8, false},  // address, function, register, count, CRC
+};
+constexpr std::size_t kExceptionLength = 5;  // address, function | 0x80, code, CRC
+
+// The length of the reply that begins the buffer, 0 while its header is
+// still arriving; a function code no request of ours asks for has no known
+// length, and whatever came is taken as its frame.
+std::size_t reply_length(const std::vector<std::uint8_t>& bytes)
+{
+    if (bytes.size() < 2)
+        return 0;
+    const std::uint8_t function = bytes[1];
+    if (function & 0x80)
+        return kExceptionLength;
+    for (const ReplyShape& shape : kReplyShapes) {
+        if (shape.function != function)
+            continue;
+        if (!shape.counted)
+            return shape.fixed;
+        return bytes.size() < 3 ? 0 : shape.fixed + bytes[2];
+    }
+    return bytes.size();
+}
+
+std::chrono::nanoseconds non_negative(std::chrono::steady_clock::duration duration)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::max(duration, std::chrono::steady_clock::duration::zero()));
+}
+
+}  // namespace
+
+RtuOverTcpLine::RtuOverTcpLine(LineSettings settings, LineAddress address)
+    : TcpLine(std::move(settings), std::move(address)),
+      silence_(inter_frame_silence(this->settings().baud, this->settings().parity))
+{
+}
+
+void RtuOverTcpLine::keep_silence() const
+{
+    const auto ready = last_frame_end_ + silence_;
+    if (Clock::now() < ready)
+        std::this_thread::sleep_until(ready);
+}
+
+Exchange RtuOverTcpLine::transact(const MeterAddress& meter,
+                                  const std::vector<std::uint8_t>& request,
+                                  std::vector<std::uint8_t>& reply)
+{
+    const LineSettings& line = settings();
+    keep_silence();
+    std::vector<std::uint8_t> late;  // dropped, as a serial line is flushed
+    bool fresh = false;
+    Exchange failure;
+    if (!prepare_connection(meter, late, fresh, failure))
+        return failure;
+    if (fresh) {
+        last_frame_end_ = Clock::now();
+        keep_silence();
+    }
+
+    const std::vector<std::uint8_t> frame = with_rtu_crc(request);
+    const auto sent = Clock::now();
+    const auto quiet_before_request = sent - last_frame_end_;
+    const auto deadline = sent + std::chrono::milliseconds(meter.timeout_ms);
+    std::string error;
+    if (!connection().send(frame, deadline, error))
+        return lost(error);
+    // The serial server has put the request on its line by this time.
+    const auto request_end = sent + wire_time(line.baud, line.parity, frame.size());
+    last_frame_end_ = request_end;
+    if (observed())
+        notify({LineFrame::Direction::Sent, sent, frame, non_negative(quiet_before_request), true});
+
+    std::vector<std::uint8_t> received;
+    Clock::time_point last_arrival = sent;
+    for (;;) {
+        const std::size_t length = reply_length(received);
+        if (length != 0 && received.size() >= length) {
+            const std::vector<std::uint8_t> taken(received.begin(),
+                                                  received.begin() + static_cast<long>(length));
+            received.erase(received.begin(), received.begin() + static_cast<long>(length));
+            last_frame_end_ = std::max(last_frame_end_, last_arrival);
+            const bool intact = rtu_crc_ok(taken.data(), taken.size());
+            if (observed()) {
+                // The reply began one wire time before its last byte came.
+                const auto began = last_arrival - wire_time(line.baud, line.parity, taken.size());
+                notify({LineFrame::Direction::Received, last_arrival, taken,
+                        non_negative(began - request_end), intact});
+            }
+            if (!intact)
+                return failed_exchange(ExchangeStatus::BadCrc, "reply with a bad CRC");
+            if (taken.size() < kCrcLength + 2)
+                return failed_exchange(ExchangeStatus::BadReply, "reply too short");
+            if (taken[0] != meter.slave)
+                continue;  // another meter's: a late reply, not this request's
+            reply.assign(taken.begin(), taken.end() - kCrcLength);
+            return Exchange{};
+        }
+        // The reply must begin within the timeout, and each part of it
+        // follow the one before within the timeout too.
+        const auto wait_until = received.empty()
+                                    ? deadline
+                                    : last_arrival + std::chrono::milliseconds(meter.timeout_ms);
+        switch (connection().receive(received, wait_until, error)) {
+        case TcpConnection::Wait::Data:
+            last_arrival = Clock::now();
+            break;
+        case TcpConnection::Wait::Deadline:
+            if (observed())
+                notify(received.empty()
+                           ? LineFrame{LineFrame::Direction::Timeout, Clock::now(), {}, {}, true}
+                           : LineFrame{LineFrame::Direction::Received, last_arrival, received,
+                                       {}, false});
+            if (!received.empty())
+                last_frame_end_ = std::max(last_frame_end_, last_arrival);
+            return failed_exchange(ExchangeStatus::Timeout,
+                                   received.empty() ? "no reply in time"
+                                                    : "reply incomplete after " +
+                                                          std::to_string(received.size()) +
+                                                          " bytes");
+        case TcpConnection::Wait::Lost:
+            return lost(error);
+        }
+    }
+}
+
+}  // namespace devhost

@@ -1,0 +1,34 @@
+// Modbus RTU frames over one TCP connection to a serial server, which puts
+// them on its serial line unchanged. So the frames are a serial line's, with
+// their checksum, one transaction at a time, and before each request the
+// line is left silent for 3.5 characters at the line's speed and parity
+// after the last frame on it (frame_silence.h), no longer. Bytes that came
+// since the last transaction (a late reply) are dropped before a request, as
+// a serial line is flushed; a reply from another meter is discarded.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "tcp_line.h"
+
+namespace devhost {
+
+class RtuOverTcpLine final : public TcpLine {
+public:
+    RtuOverTcpLine(LineSettings settings, LineAddress address);
+
+private:
+    Exchange transact(const MeterAddress& meter, const std::vector<std::uint8_t>& request,
+                      std::vector<std::uint8_t>& reply) override;
+    void keep_silence() const;
+
+    std::chrono::nanoseconds silence_;
+    // The end of the last frame on the line: the last byte received, or the
+    // end of our own request on the serial line when nothing came back, or
+    // the connection's opening.
+    Clock::time_point last_frame_end_{};
+};
+
+}  // namespace devhost
