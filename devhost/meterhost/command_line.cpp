@@ -14,7 +14,7 @@ namespace meterhost {
 
 const char kHelpText[] = R"(Usage: meterhost [OPTIONS] [--port PORT [LINE OPTIONS]]...
        meterhost write [OPTIONS] ADDRESS VALUE [VALUE...]
-       meterhost scan --port DEVICE [SCAN OPTIONS] [--json] [--trace FILE]
+       meterhost scan --port PORT [SCAN OPTIONS] [--json] [--trace FILE]
 
 Loads the power-meter module as the gateway does and drives meters over
 Modbus: real meters on one or more lines (--port), serial lines or lines
@@ -69,7 +69,7 @@ a device the module makes for that address and setting, one transaction at
 a time with the silence kept, and prints each meter that answers: its
 address, speed and parity and a line voltage, a current and the frequency
 from its snapshot. With --json it prints one line per meter instead,
-{"port":"DEVICE","baud":N,"parity":"N","slave":N,"snapshot":TEXT}. Once a
+{"port":"PORT","baud":N,"parity":"N","slave":N,"snapshot":TEXT}. Once a
 setting has found meters the others are not tried (the meters of a line
 share its setting), and an address found is not asked again. Each silent
 address costs one timeout, and nothing more. On a terminal a progress line
@@ -81,8 +81,8 @@ most; Ctrl-C ends the scan with what it has found.
   --slave LIST       addresses to ask (default 1-247)
   --timeout-ms N     how long to wait for each reply (default 500)
   --all-settings     try every setting, also after one has found meters
-On a line without a speed of its own (not a serial port) only the addresses
-are tried.
+On a line over the network only the addresses are tried, at the first
+--baud and --parity given (those of an rtu+tcp:// server's line).
 
 Lines: each --port starts a line; the --baud, --parity, --slave and
 --timeout-ms after it apply to that line. Given before the first --port
@@ -131,7 +131,7 @@ Options:
                      and start each meter from the newest one stored for its
                      data id: it is shown first and not counted in --rounds
   --trace FILE       write every frame on every line to FILE as it happens,
-                     one JSON line each: {"t_us":N,"port":"DEVICE",
+                     one JSON line each: {"t_us":N,"port":"PORT",
                      "dir":"sent","hex":"0103...","silence_us":N,
                      "crc_ok":true,"slave":N}; t_us counts microseconds from
                      the start, silence_us is how long the line was quiet
