@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -96,11 +97,11 @@ public:
     {
         // While the progress line is on the terminal, the module's
         // diagnostics (one "SPModbus get error" for every address that does
-        // not answer) would scroll it away: they go nowhere until the end.
+        // not answer) would scroll it away: they are counted on it instead.
         std::optional<ModuleOutputTap> muted;
         if (progress_.shown()) {
             try {
-                muted.emplace([](const std::string&) {}, false);
+                muted.emplace([this](const std::string&) { ++module_lines_; }, false);
             } catch (const std::runtime_error&) {
                 // They scroll, then.
             }
@@ -181,7 +182,8 @@ private:
         progress_.update(plan_.port() + format + ": slave " +
                          std::to_string(plan_.slaves()[slave]) + " | " +
                          std::to_string(found_.size()) + " found | " +
-                         time_left_text(time_left(setting, slave)));
+                         time_left_text(time_left(setting, slave)) + " | module output " +
+                         std::to_string(module_lines_.load()) + " lines");
     }
 
     const ScanPlan& plan_;
@@ -191,6 +193,7 @@ private:
     std::vector<bool> found_at_;  // by position in the address list
     std::vector<FoundMeter> found_;
     ScanProgress progress_;
+    std::atomic<unsigned long> module_lines_{0};  // counted while the progress line is shown
 };
 
 std::string meters(std::size_t count)
