@@ -1,0 +1,104 @@
+"""What a meter costs meterhost: CPU time and instructions per poll, and
+resident memory, for 1 to 247 meters on one line.
+
+The simulator answers at once here (no --line-time), at 115200 baud, so that
+a run of a thousand polls takes seconds; meterhost still keeps the silence
+between frames. On a line paced byte by byte meterhost wakes up once per
+reply byte, a cost the same for every meter count and set by the kernel and
+the machine's load; left out, the comparison between meter counts is of
+meterhost's own work, and the stricter for it.
+
+Each run is marked after every meter's first poll and COST_POLLS polls later:
+CPU time is the difference at the two marks (all threads, from the kernel),
+memory the resident set at the second. COST_RUNS runs per count, the counts
+interleaved run by run so that a change in the machine's load spreads over
+all of them. Instructions per poll (callgrind, user space, independent of the
+load) are the difference of two runs of different length.
+"""
+import math
+from dataclasses import dataclass
+from pathlib import Path
+
+from . import meterhost
+from .instructions import callgrind
+from .processes import RunFailed, Simulator, say, with_one_retry
+from .settings import Build, Settings
+from .stats import Spread, slope, spread_of
+
+BAUD = 115200
+CALLGRIND_POLLS = 200     # polls between the two callgrind runs, at least
+
+
+@dataclass(frozen=True)
+class CostRow:
+    meters: int
+    cpu_us_per_poll: Spread
+    instructions_per_poll: float
+    resident_kib: Spread
+    anonymous_kib: Spread
+
+
+@dataclass(frozen=True)
+class BusCost:
+    runs: int
+    polls: int                    # polls measured per run
+    rows: list                    # CostRow by ascending meter count
+    resident_kib_per_meter: Spread  # slopes of the runs' fits
+    anonymous_kib_per_meter: Spread
+
+    def row(self, meters: int):
+        return next((row for row in self.rows if row.meters == meters), None)
+
+    def cpu_of_one_meter(self, row: CostRow):
+        """This count's median CPU per poll over one meter's, or None."""
+        one = self.row(1)
+        return None if one is None else row.cpu_us_per_poll.median / one.cpu_us_per_poll.median
+
+
+def _first_mark(count: int) -> int:
+    return max(count, 10)
+
+
+def _instructions_per_poll(build: Build, work: Path, count: int) -> float:
+    short_rounds = math.ceil(10 / count)
+    long_rounds = short_rounds + math.ceil(CALLGRIND_POLLS / count)
+    counted = {}
+    for rounds in (short_rounds, long_rounds):
+        with Simulator(build.metersim, ["--baud", str(BAUD), "--slave",
+                                        meterhost.slaves_up_to(count)], work) as simulator:
+            counted[rounds] = callgrind(
+                meterhost.command(build, simulator.port, BAUD, count, rounds),
+                work / "meterhost.callgrind", work / "meterhost.callgrind.log")
+    return (counted[long_rounds] - counted[short_rounds]) / (count * (long_rounds - short_rounds))
+
+
+def measure(build: Build, settings: Settings, work: Path) -> BusCost:
+    counts = sorted(settings.cost_counts)
+    if len(counts) < 2:
+        raise RunFailed("the cost per meter needs at least two meter counts (COST_COUNTS)")
+    samples = {count: [] for count in counts}
+    for run in range(1, settings.cost_runs + 1):
+        say(f"cost per meter: run {run} of {settings.cost_runs}, "
+            f"{settings.cost_polls} polls for each of {' '.join(map(str, counts))} meters")
+        for count in counts:
+            first = _first_mark(count)
+            last = first + settings.cost_polls
+            measured = with_one_retry(meterhost.run_marked, build, work, "cost", count, BAUD,
+                                      first, last, line_time=False)
+            cpu_s, _ = measured.between(first, last)
+            end = measured.mark(last)
+            samples[count].append((cpu_s / settings.cost_polls * 1e6, end.rss_kib,
+                                   end.anon_kib))
+    say("cost per meter: instructions per poll under callgrind")
+    rows = []
+    for count in counts:
+        runs = samples[count]
+        rows.append(CostRow(count, spread_of(cpu for cpu, _, _ in runs),
+                            with_one_retry(_instructions_per_poll, build, work, count),
+                            spread_of(rss for _, rss, _ in runs),
+                            spread_of(anon for _, _, anon in runs)))
+
+    def slopes(column: int) -> Spread:
+        return spread_of(slope(counts, [samples[count][run][column] for count in counts])
+                         for run in range(settings.cost_runs))
+    return BusCost(settings.cost_runs, settings.cost_polls, rows, slopes(1), slopes(2))
