@@ -30,6 +30,14 @@ CALLGRIND_POLLS = 200     # polls between the two callgrind runs, at least
 
 
 @dataclass(frozen=True)
+class Sample:
+    """One run of one meter count."""
+    cpu_us_per_poll: float
+    resident_kib: int
+    anonymous_kib: int
+
+
+@dataclass(frozen=True)
 class CostRow:
     meters: int
     cpu_us_per_poll: Spread
@@ -56,6 +64,7 @@ class BusCost:
 
 
 def _first_mark(count: int) -> int:
+    """After every meter's first poll, which sets the meter up."""
     return max(count, 10)
 
 
@@ -87,18 +96,21 @@ def measure(build: Build, settings: Settings, work: Path) -> BusCost:
                                       first, last, line_time=False)
             cpu_s, _ = measured.between(first, last)
             end = measured.mark(last)
-            samples[count].append((cpu_s / settings.cost_polls * 1e6, end.rss_kib,
-                                   end.anon_kib))
-    say("cost per meter: instructions per poll under callgrind")
-    rows = []
-    for count in counts:
-        runs = samples[count]
-        rows.append(CostRow(count, spread_of(cpu for cpu, _, _ in runs),
-                            with_one_retry(_instructions_per_poll, build, work, count),
-                            spread_of(rss for _, rss, _ in runs),
-                            spread_of(anon for _, _, anon in runs)))
+            samples[count].append(Sample(cpu_s / settings.cost_polls * 1e6, end.rss_kib,
+                                         end.anon_kib))
 
-    def slopes(column: int) -> Spread:
-        return spread_of(slope(counts, [samples[count][run][column] for count in counts])
+    def of_runs(count: int, figure: str) -> Spread:
+        return spread_of(getattr(sample, figure) for sample in samples[count])
+
+    def per_added_meter(figure: str) -> Spread:
+        """The slopes of the runs' fits, one fit per run over all counts."""
+        return spread_of(slope(counts, [getattr(samples[count][run], figure) for count in counts])
                          for run in range(settings.cost_runs))
-    return BusCost(settings.cost_runs, settings.cost_polls, rows, slopes(1), slopes(2))
+
+    say("cost per meter: instructions per poll under callgrind")
+    rows = [CostRow(count, of_runs(count, "cpu_us_per_poll"),
+                    with_one_retry(_instructions_per_poll, build, work, count),
+                    of_runs(count, "resident_kib"), of_runs(count, "anonymous_kib"))
+            for count in counts]
+    return BusCost(settings.cost_runs, settings.cost_polls, rows,
+                   per_added_meter("resident_kib"), per_added_meter("anonymous_kib"))

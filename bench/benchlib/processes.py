@@ -92,6 +92,8 @@ class Measured:
     def between(self, first: int, last: int):
         """CPU seconds and wall seconds from one mark to another."""
         start, end = self.mark(first), self.mark(last)
+        if start.cpu_s < 0 or end.cpu_s < 0:
+            raise RunFailed(f"{self.output.name}: the command's CPU clock could not be read")
         return end.cpu_s - start.cpu_s, end.wall_s - start.wall_s
 
     def output_lines(self) -> list:

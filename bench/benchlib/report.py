@@ -187,6 +187,9 @@ def _instructions(results: Results) -> list:
     per = counted.per_operation
     text_total = per("snapshot-text")
     writer = counted.inclusive_cost("snapshot-text", "Json::FastWriter::write")
+    spelling = counted.inclusive_cost("snapshot-text", "Json::valueToString")
+    rebuild = counted.inclusive_cost("snapshot-text-rebuilt",
+                                     "KalvorPowerMeter::refresh_snapshot_locked")
     lines += [
         f"Counted over {counted.count} operations in one process, after one warm-up",
         "operation, minus the probe loop's own cost "
@@ -210,13 +213,11 @@ def _instructions(results: Results) -> list:
         f"{whole(text_total)} instructions of a request without rebuild,",
         f"{whole(writer)} are inside `FastWriter::write`",
         f"({100 * writer / text_total:.1f} %):",
-        "spelling 30 doubles with `%.17g` (`valueToString`, "
-        f"{whole(counted.inclusive_cost('snapshot-text', 'Json::valueToString'))} instructions),",
+        f"spelling 30 doubles with `%.17g` (`valueToString`, {whole(spelling)} instructions),",
         "escaping every non-ASCII character of the keys as `\\uXXXX`, and looking each",
         "member up again by name. The module's own share, locking, the staleness",
         "test and copying the text out, is the rest. A rebuild adds",
-        f"{whole(counted.inclusive_cost('snapshot-text-rebuilt', 'KalvorPowerMeter::refresh_snapshot_locked'))}"
-        " instructions (`refresh_snapshot_locked`).",
+        f"{whole(rebuild)} instructions (`refresh_snapshot_locked`).",
         "Without a rebuild only reusing an earlier text could meet 5 µs; with one,",
         "the library's write alone takes longer than 10 µs here.", "",
     ]
@@ -273,9 +274,14 @@ def _line_limit(results: Results) -> list:
         "At this speed the simulator hands over the reply one byte at a time, as the",
         "line carries it, and a master wakes up for each byte: most of either",
         "master's CPU time here is those wake-ups, which the kernel's scheduling and",
-        "the machine's load make vary from run to run.", "",
+        "the machine's load make vary from run to run.",
     ]
-    return lines
+    one_meter = results.bus_cost.row(1) if results.bus_cost is not None else None
+    if one_meter is not None:
+        lines += [f"On a line that answers at once meterhost spends "
+                  f"{whole(one_meter.cpu_us_per_poll.median)} µs a poll (see",
+                  "what a meter costs, below)."]
+    return lines + [""]
 
 
 def _bus_rate(results: Results) -> list:
