@@ -11,8 +11,8 @@ meterhost's own work, and the stricter for it.
 Each run is marked after every meter's first poll and COST_POLLS polls later:
 CPU time is the difference at the two marks (all threads, from the kernel),
 memory the resident set at the second. COST_RUNS runs per count, the counts
-interleaved run by run so that a change in the machine's load spreads over
-all of them. Instructions per poll (callgrind, user space, independent of the
+interleaved run by run, their order rotated from one run to the next, so that
+a change in the machine's load spreads over all of them. Instructions per poll (callgrind, user space, independent of the
 load) are the difference of two runs of different length.
 """
 import math
@@ -62,6 +62,10 @@ class BusCost:
         one = self.row(1)
         return None if one is None else row.cpu_us_per_poll.median / one.cpu_us_per_poll.median
 
+    def instructions_of_one_meter(self, row: CostRow):
+        one = self.row(1)
+        return None if one is None else row.instructions_per_poll / one.instructions_per_poll
+
 
 def _first_mark(count: int) -> int:
     """After every meter's first poll, which sets the meter up."""
@@ -89,7 +93,7 @@ def measure(build: Build, settings: Settings, work: Path) -> BusCost:
     for run in range(1, settings.cost_runs + 1):
         say(f"cost per meter: run {run} of {settings.cost_runs}, "
             f"{settings.cost_polls} polls for each of {' '.join(map(str, counts))} meters")
-        for count in counts:
+        for count in counts[run % len(counts):] + counts[:run % len(counts)]:
             first = _first_mark(count)
             last = first + settings.cost_polls
             measured = with_one_retry(meterhost.run_marked, build, work, "cost", count, BAUD,

@@ -331,11 +331,12 @@ def _bus_cost(results: Results) -> list:
         "the CPU time of all of meterhost's threads (from the kernel, taken as those",
         "polls' output arrives) and the resident set at the end. "
         f"{runs(cost.runs).capitalize()} per count,",
-        "the counts interleaved run by run so that a change in the machine's load",
-        "spreads over all of them; the median, with the lowest and highest run in",
-        "brackets. Instructions per poll are counted by callgrind (user space only,",
-        "independent of the machine's load) as the difference of two runs of",
-        "different length.", "",
+        "the counts interleaved run by run, their order rotated from one run to the",
+        "next, so that a change in the machine's load spreads over all of them; the",
+        "median, with the lowest and highest run in brackets. Instructions per poll",
+        "are counted by callgrind (user space only, independent of the machine's",
+        "load) as the difference of two runs of different length: where the CPU time",
+        "of a meter count moves and its instructions do not, the machine moved.", "",
     ]
     rows = []
     for row in cost.rows:
@@ -360,6 +361,16 @@ def _bus_cost(results: Results) -> list:
     return lines
 
 
+def _ratio_verdict(ratios: list) -> str:
+    """RATIOS: (this count's figure over one meter's, meter count)."""
+    missed = [f"{meters} meters: {100 * ratio:.0f} %" for ratio, meters in ratios
+              if ratio > BUS_CPU_RATIO]
+    if missed:
+        return "missed; " + "; ".join(missed)
+    highest, at = max(ratios)
+    return f"met (at most {100 * highest:.0f} %, {at} meters)"
+
+
 def _bus_verdicts(results: Results) -> list:
     rows = []
     if results.bus_rate is not None:
@@ -368,16 +379,14 @@ def _bus_verdicts(results: Results) -> list:
         rows.append(("whole line at least 95 % of its limit at every count",
                      "missed; " + "; ".join(missed) if missed else "met"))
     cost = results.bus_cost
+    if cost is not None and cost.row(1) is not None:
+        for target, ratio_of in (
+                ("CPU per poll within 20 % of one meter’s (medians)", cost.cpu_of_one_meter),
+                ("the same for instructions per poll (independent of the load)",
+                 cost.instructions_of_one_meter)):
+            rows.append((target, _ratio_verdict([(ratio_of(row), row.meters)
+                                                 for row in cost.rows if row.meters != 1])))
     if cost is not None:
-        ratios = [(cost.cpu_of_one_meter(row), row.meters) for row in cost.rows
-                  if row.meters != 1 and cost.cpu_of_one_meter(row) is not None]
-        if ratios:
-            missed = [f"{meters} meters: {100 * ratio:.0f} %" for ratio, meters in ratios
-                      if ratio > BUS_CPU_RATIO]
-            highest, at = max(ratios)
-            rows.append(("CPU per poll within 20 % of one meter’s (medians)",
-                         "missed; " + "; ".join(missed) if missed
-                         else f"met (at most {100 * highest:.0f} %, {at} meters)"))
         per_meter = cost.resident_kib_per_meter.median
         rows.append(("at most 16 KiB of resident memory per added meter",
                      f"{met_if(per_meter <= BUS_KIB_PER_METER)} ({per_meter:.1f} KiB)"))
