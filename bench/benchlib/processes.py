@@ -1,6 +1,8 @@
 """Running the programs that are measured: the meter simulator on a
 pseudo-terminal, and commands under measure_cpu, which reports their CPU time,
 wall time and memory at their end and at chosen lines of their output."""
+import os
+import signal
 import subprocess
 import sys
 import time
@@ -111,10 +113,15 @@ def run_measured(measure_cpu: Path, command: list, work: Path, name: str, marks=
     if stop_after_marks:
         wrapper.append("--stop-after-marks")
     with open(output, "w") as out, open(errors, "w") as err:
+        # In a process group of its own, so that a run that hangs goes with
+        # the command it measures.
+        process = subprocess.Popen(wrapper + [str(report)] + [str(word) for word in command],
+                                   stdout=out, stderr=err, start_new_session=True)
         try:
-            subprocess.run(wrapper + [str(report)] + [str(word) for word in command],
-                           stdout=out, stderr=err, timeout=timeout_s, check=False)
+            process.wait(timeout=timeout_s)
         except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
             raise RunFailed(f"{name}: no end after {timeout_s:.0f} s") from None
     if not report.exists():
         raise RunFailed(f"{name}: no report from measure_cpu; {tail(errors)}")
