@@ -53,7 +53,7 @@ how much is measured (environment variables, defaults in brackets):
                           as many as it carries in the same time)
   COST_COUNTS ("1 8 32 64 128 247")
                           meter counts of the CPU and memory table
-  COST_RUNS (5)           runs per meter count there
+  COST_RUNS (7)           runs per meter count there
   COST_POLLS (1000)       polls measured per run there
   DEAD_ROUNDS (40)        rounds per meter in the dead-meter comparison
 """

@@ -12,8 +12,12 @@ Each run is marked after every meter's first poll and COST_POLLS polls later:
 CPU time is the difference at the two marks (all threads, from the kernel),
 memory the resident set at the second. COST_RUNS runs per count, the counts
 interleaved run by run, their order rotated from one run to the next, so that
-a change in the machine's load spreads over all of them. Instructions per poll (callgrind, user space, independent of the
-load) are the difference of two runs of different length.
+a change in the machine's load spreads over all of them. The CPU time of a
+run moves by tens of percent with the speed the machine gives it at the time,
+so its growth with the meter count is read off a robust line through every
+run of every count; memory per added meter is the slope of each run's
+least-squares line. Instructions per poll (callgrind, user space, independent
+of the load) are the difference of two runs of different length.
 """
 import math
 from dataclasses import dataclass
@@ -23,7 +27,7 @@ from . import meterhost
 from .instructions import callgrind
 from .processes import RunFailed, Simulator, say, with_one_retry
 from .settings import Build, Settings
-from .stats import Spread, slope, spread_of
+from .stats import Spread, robust_line, slope, spread_of
 
 BAUD = 115200
 CALLGRIND_POLLS = 200     # polls between the two callgrind runs, at least
@@ -53,6 +57,16 @@ class BusCost:
     rows: list                    # CostRow by ascending meter count
     resident_kib_per_meter: Spread  # slopes of the runs' fits
     anonymous_kib_per_meter: Spread
+    cpu_line: tuple               # (intercept, slope) through every run's CPU per poll
+    cpu_growth_of_runs: Spread    # each run's own line: largest count over one meter
+
+    def cpu_on_line(self, meters: int) -> float:
+        intercept, gradient = self.cpu_line
+        return intercept + gradient * meters
+
+    def cpu_growth(self, meters: int) -> float:
+        """CPU per poll at METERS over one meter's, on the line through all runs."""
+        return self.cpu_on_line(meters) / self.cpu_on_line(1)
 
     def row(self, meters: int):
         return next((row for row in self.rows if row.meters == meters), None)
@@ -62,9 +76,8 @@ class BusCost:
         one = self.row(1)
         return None if one is None else row.cpu_us_per_poll.median / one.cpu_us_per_poll.median
 
-    def instructions_of_one_meter(self, row: CostRow):
-        one = self.row(1)
-        return None if one is None else row.instructions_per_poll / one.instructions_per_poll
+    def instructions_of_one_meter(self, meters: int) -> float:
+        return self.row(meters).instructions_per_poll / self.row(1).instructions_per_poll
 
 
 def _first_mark(count: int) -> int:
@@ -111,10 +124,19 @@ def measure(build: Build, settings: Settings, work: Path) -> BusCost:
         return spread_of(slope(counts, [getattr(samples[count][run], figure) for count in counts])
                          for run in range(settings.cost_runs))
 
+    def growth_of_run(run: int) -> float:
+        intercept, gradient = robust_line(
+            counts, [samples[count][run].cpu_us_per_poll for count in counts])
+        return (intercept + gradient * counts[-1]) / (intercept + gradient)
+
     say("cost per meter: instructions per poll under callgrind")
     rows = [CostRow(count, of_runs(count, "cpu_us_per_poll"),
                     with_one_retry(_instructions_per_poll, build, work, count),
                     of_runs(count, "resident_kib"), of_runs(count, "anonymous_kib"))
             for count in counts]
+    every_run = [(count, sample.cpu_us_per_poll) for count in counts
+                 for sample in samples[count]]
     return BusCost(settings.cost_runs, settings.cost_polls, rows,
-                   per_added_meter("resident_kib"), per_added_meter("anonymous_kib"))
+                   per_added_meter("resident_kib"), per_added_meter("anonymous_kib"),
+                   robust_line(*zip(*every_run)),
+                   spread_of(growth_of_run(run) for run in range(settings.cost_runs)))

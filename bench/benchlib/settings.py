@@ -38,7 +38,7 @@ class Settings:
             bus_bauds=_numbers("BUS_BAUDS", "9600 115200"),
             bus_polls=_number("BUS_POLLS", 100),
             cost_counts=_numbers("COST_COUNTS", "1 8 32 64 128 247"),
-            cost_runs=_number("COST_RUNS", 5),
+            cost_runs=_number("COST_RUNS", 7),
             cost_polls=_number("COST_POLLS", 1000),
             dead_rounds=_number("DEAD_ROUNDS", 40),
         )
