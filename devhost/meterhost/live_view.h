@@ -33,7 +33,7 @@ public:
     static constexpr int kMaxRedrawsPerSecond = 4;
     static constexpr int kPageSeconds = 5;
 
-    // One port per serial line; each meter names its line and address.
+    // One port per line; each meter names its line and address.
     LiveView(std::vector<std::string> ports, std::vector<ViewMeter> meters);
     ~LiveView() override;
     LiveView(const LiveView&) = delete;

@@ -213,7 +213,7 @@ ViewFrame lay_out_view(const ViewModel& model, ScreenSize size, std::size_t page
     const std::vector<std::string> quantities = quantities_of(model);
     const Widths widths = widths_of(model, head_rows, quantities);
 
-    // Above the table: the title, a status line per serial line, the
+    // Above the table: the title, a status line per line, the
     // message and the page.
     const std::size_t fixed_rows = 1 + model.ports.size() + 1 + 1 + head_rows.size();
     const Slices meters = slices(

@@ -1,6 +1,6 @@
 // What the live view shows, as lines of text for a screen of a given size:
 // a title line (time, the module's diagnostic lines counted), a status line
-// per serial line, the newest meterhost message, the page shown, then the
+// per line, the newest meterhost message, the page shown, then the
 // quantities as rows and the meters as columns, each column headed by the
 // meter's address, state, rounds, errors and the age of its data. Meters
 // that do not fit the width, and quantities that do not fit the height, go
@@ -43,7 +43,7 @@ struct ModuleLineCounts {
 };
 
 struct ViewModel {
-    std::vector<std::string> ports;  // one per serial line
+    std::vector<std::string> ports;  // one per line
     std::vector<ViewMeter> meters;   // in meterhost's order
     ModuleLineCounts module_lines;
     std::string message;  // the newest meterhost message, or empty
