@@ -49,11 +49,11 @@ void ModbusTcpLine::take_in(const std::vector<std::uint8_t>& bytes, Clock::time_
     last_arrival_ = when;
 }
 
-void ModbusTcpLine::notify_received(const std::vector<std::uint8_t>& frame)
+void ModbusTcpLine::notify_received(const std::vector<std::uint8_t>& frame, std::string problem)
 {
     if (observed())
         notify({LineFrame::Direction::Received, last_arrival_, frame,
-                since(last_frame_end_, unframed_since_), true});
+                since(last_frame_end_, unframed_since_), true, std::move(problem)});
 }
 
 Exchange ModbusTcpLine::transact(const MeterAddress& meter,
@@ -91,7 +91,7 @@ Exchange ModbusTcpLine::transact(const MeterAddress& meter,
             const std::size_t following = word_at(unframed_, kLengthField);
             if (word_at(unframed_, 2) != 0 || following < kMinFollowing ||
                 following > kMaxFollowing) {
-                notify_received(unframed_);
+                notify_received(unframed_, "not a Modbus TCP frame");
                 unframed_.clear();
                 connection().close();
                 return failed_exchange(ExchangeStatus::BadReply,
@@ -102,13 +102,14 @@ Exchange ModbusTcpLine::transact(const MeterAddress& meter,
                 break;
             const std::vector<std::uint8_t> received(unframed_.begin(),
                                                      unframed_.begin() + static_cast<long>(length));
-            notify_received(received);
+            const bool answers = word_at(received, 0) == transaction && received[kUnit] == meter.slave;
+            notify_received(received, answers ? "" : "for another transaction or unit, discarded");
             unframed_.erase(unframed_.begin(), unframed_.begin() + static_cast<long>(length));
             unframed_since_ = last_arrival_;
             last_frame_end_ = last_arrival_;
             // Anything else is a late reply to an earlier request, or another
             // unit's: never this request's answer.
-            if (word_at(received, 0) == transaction && received[kUnit] == meter.slave) {
+            if (answers) {
                 reply.assign(received.begin() + kUnit, received.end());
                 return Exchange{};
             }

@@ -23,7 +23,7 @@ private:
     Exchange transact(const MeterAddress& meter, const std::vector<std::uint8_t>& request,
                       std::vector<std::uint8_t>& reply) override;
     void take_in(const std::vector<std::uint8_t>& bytes, Clock::time_point when);
-    void notify_received(const std::vector<std::uint8_t>& frame);
+    void notify_received(const std::vector<std::uint8_t>& frame, std::string problem = {});
 
     std::uint16_t last_transaction_ = 0;
     // Bytes read and not yet framed, when the oldest and the newest of them came.

@@ -110,8 +110,13 @@ Exchange RtuOverTcpLine::transact(const MeterAddress& meter,
             if (observed()) {
                 // The reply began one wire time before its last byte came.
                 const auto began = last_arrival - wire_time(line.baud, line.parity, taken.size());
+                std::string problem;
+                if (!intact)
+                    problem = "bad CRC";
+                else if (taken[0] != meter.slave)
+                    problem = "reply from slave " + std::to_string(taken[0]);
                 notify({LineFrame::Direction::Received, last_arrival, taken,
-                        non_negative(began - request_end), intact});
+                        non_negative(began - request_end), intact, std::move(problem)});
             }
             if (!intact)
                 return failed_exchange(ExchangeStatus::BadCrc, "reply with a bad CRC");
@@ -136,7 +141,7 @@ Exchange RtuOverTcpLine::transact(const MeterAddress& meter,
                 notify(received.empty()
                            ? LineFrame{LineFrame::Direction::Timeout, Clock::now(), {}, {}, true}
                            : LineFrame{LineFrame::Direction::Received, last_arrival, received,
-                                       {}, false});
+                                       {}, false, "a reply began and was cut short"});
             if (!received.empty())
                 last_frame_end_ = std::max(last_frame_end_, last_arrival);
             return failed_exchange(ExchangeStatus::Timeout,

@@ -289,6 +289,7 @@ TEST_P(LineTransportFrames, AreWatchedAsOnTheWireAndADamagedReplyIsNeverTaken)
         EXPECT_EQ(frames[1].bytes, modbus_tcp_frame(1, reply));
         EXPECT_EQ(frames[2].bytes, modbus_tcp_frame(2, request));
         EXPECT_EQ(frames[3].bytes, modbus_tcp_frame(3, reply)) << "another transaction's";
+        EXPECT_EQ(frames[3].problem, "for another transaction or unit, discarded");
         EXPECT_EQ(frames[4].direction, Direction::Timeout);
     } else {
         ASSERT_EQ(frames.size(), 4u);
@@ -296,8 +297,10 @@ TEST_P(LineTransportFrames, AreWatchedAsOnTheWireAndADamagedReplyIsNeverTaken)
         EXPECT_EQ(frames[1].bytes, devhost::with_rtu_crc(reply));
         EXPECT_EQ(frames[2].bytes, devhost::with_rtu_crc(request));
         EXPECT_FALSE(frames[3].intact);
+        EXPECT_EQ(frames[3].problem, "bad CRC");
         EXPECT_TRUE(frames[1].intact);
     }
+    EXPECT_EQ(frames[1].problem, "");
     for (std::size_t i = 0; i < 4; ++i)
         EXPECT_EQ(frames[i].direction, i % 2 == 0 ? Direction::Sent : Direction::Received) << i;
 }
