@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "descriptor_lines.h"
 #include "meter_under_test.h"
 
 namespace soak {
@@ -74,9 +75,7 @@ DiagnosticCounts DiagnosticLines::finish()
 
 void DiagnosticLines::read_lines(int fd)
 {
-    std::string pending;
-    char buffer[4096];
-    const auto take = [this](const std::string& line) {
+    meterhost::read_lines_to_end(fd, [this](const std::string& line, bool) {
         switch (classify_diagnostic_line(line)) {
         case DiagnosticLine::Round:
             ++counts_.round_lines;
@@ -89,22 +88,7 @@ void DiagnosticLines::read_lines(int fd)
             note_problem(counts_.samples, line.substr(0, 80));
             break;
         }
-    };
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        pending.append(buffer, static_cast<std::size_t>(got));
-        std::size_t start = 0;
-        for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos;
-             start = end + 1)
-            take(pending.substr(start, end - start));
-        pending.erase(0, start);
-    }
-    if (!pending.empty())
-        take(pending);
+    });
     ::close(fd);
 }
 

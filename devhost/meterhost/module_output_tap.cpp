@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "descriptor_lines.h"
 #include "host_output.h"
 
 namespace meterhost {
@@ -41,36 +42,14 @@ ModuleOutputTap::~ModuleOutputTap()
     reader_.join();
 }
 
-void ModuleOutputTap::take(const std::string& line)
-{
-    handler_(line);
-    if (forward_)
-        write_whole(STDERR_FILENO, line + "\n");
-}
-
 void ModuleOutputTap::read_lines(int fd)
 {
-    std::string pending;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        pending.append(buffer, static_cast<std::size_t>(got));
-        std::size_t start = 0;
-        for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos;
-             start = end + 1)
-            take(pending.substr(start, end - start));
-        pending.erase(0, start);
-    }
     // An unfinished last line still counts, and is passed on as it came.
-    if (!pending.empty()) {
-        handler_(pending);
+    read_lines_to_end(fd, [this](const std::string& line, bool ended) {
+        handler_(line);
         if (forward_)
-            write_whole(STDERR_FILENO, pending);
-    }
+            write_whole(STDERR_FILENO, ended ? line + "\n" : line);
+    });
     ::close(fd);
 }
 

@@ -26,7 +26,6 @@ public:
 
 private:
     void read_lines(int fd);
-    void take(const std::string& line);
 
     LineHandler handler_;
     const bool forward_;
