@@ -29,7 +29,7 @@ if [[ "$(id -u)" -ne 0 ]]; then
     sudo=(sudo)
 fi
 
-if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+if ! dpkg --print-foreign-architectures | grep -x "$arch" >/dev/null; then
     echo "mipsel-sysroot: adding the $arch architecture to apt"
     "${sudo[@]}" dpkg --add-architecture "$arch"
 fi

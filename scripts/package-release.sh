@@ -31,7 +31,7 @@ source_dir="$(cached CMAKE_HOME_DIRECTORY)"
 strip="$(cached CMAKE_STRIP)"
 objcopy="$(cached CMAKE_OBJCOPY)"
 [[ -n "$version" && -x "$strip" && -x "$objcopy" ]] || fail "the cache in $build lacks the version or the binutils"
-compiler="$(sed -n 's/^ *"command": "\([^ ]*\) .*/\1/p' "$build/compile_commands.json" | head -n 1)"
+compiler="$(sed -n 's/^ *"command": "\([^ ]*\) .*/\1/p;T;q' "$build/compile_commands.json")"
 
 # A release holds only a module that would pass the target checks.
 "$checks/check_module.sh" needed "$module" "$checks/allowed-needed.txt" >/dev/null

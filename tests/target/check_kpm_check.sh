@@ -56,14 +56,14 @@ make_soft_float() {
     offset="$(section_offset "$1" .MIPS.abiflags)"
     [[ -n "$offset" ]] || fail "the module has no .MIPS.abiflags"
     patch_bytes "$1" $((0x$offset + 7)) '\x03'  # fp_abi := Val_GNU_MIPS_ABI_FP_SOFT
-    readelf -A "$1" | grep -q 'FP ABI: *Soft float' || fail "the patched copy does not read as soft float"
+    readelf -A "$1" | grep 'FP ABI: *Soft float' >/dev/null || fail "the patched copy does not read as soft float"
 }
 
 # The version need named GLIBC_2.2 renamed GLIBC_9.9 in the string table,
 # with the hash the loader compares first made to match.
 make_newer_glibc() {
     local old=GLIBC_2.2 new=GLIBC_9.9 needs entry strings name_at
-    needs="$(readelf -V -W "$1" | sed -n '/^Version needs section/,$s/.*Offset: 0x\([0-9a-f]*\).*/\1/p' | head -n 1)"
+    needs="$(readelf -V -W "$1" | sed -n '/^Version needs section/,$s/.*Offset: 0x\([0-9a-f]*\).*/\1/p' | sed -n 1p)"
     entry="$(readelf -V -W "$1" | sed -n "s/^ *0x\([0-9a-f]*\): *Name: $old .*/\1/p")"
     strings="$(section_offset "$1" .dynstr)"
     [[ -n "$needs" && -n "$entry" && -n "$strings" ]] || fail "no version need $old in the module"
@@ -73,7 +73,7 @@ make_newer_glibc() {
     [[ "$(dd if="$1" bs=1 skip="$name_at" count=${#old} status=none)" == "$old" ]] || fail "$old is not where the need says"
     patch_bytes "$1" "$name_at" "$new"
     patch_bytes "$1" "$at" "$(le32 "$(elf_hash "$new")")"
-    readelf -V -W "$1" | grep -q "Name: $new " || fail "the patched copy does not need $new"
+    readelf -V -W "$1" | grep "Name: $new " >/dev/null || fail "the patched copy does not need $new"
 }
 
 # The module kpm-check is given, and what its report must show.
