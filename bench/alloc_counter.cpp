@@ -2,7 +2,7 @@
 // executable. The executable exports its symbols, so every library in the
 // process, the dlopen'ed module included, binds malloc to these definitions;
 // they count and forward to glibc's own allocator.
-#include "alloc_counter.h"
+#include "bench/alloc_counter.h"
 
 #include <atomic>
 #include <cerrno>

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "alloc_counter.h"
-#include "meter_fixture.h"
+#include "bench/alloc_counter.h"
+#include "bench/meter_fixture.h"
 
 namespace {
 

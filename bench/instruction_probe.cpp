@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "meter_fixture.h"
+#include "bench/meter_fixture.h"
 
 namespace {
 

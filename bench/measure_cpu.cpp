@@ -19,6 +19,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "sysio/write_all.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -77,21 +79,6 @@ void read_resident(pid_t pid, long& rss_kib, long& anon_kib)
     }
 }
 
-bool write_all(int fd, const char* data, std::size_t length)
-{
-    while (length > 0) {
-        const ssize_t written = ::write(fd, data, length);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Copies the child's output to ours, taking each mark as its line arrives.
 void follow_output(int from, pid_t child, Clock::time_point start, const std::vector<long>& lines,
                    bool stop_after_marks, std::vector<Mark>& marks)
@@ -106,7 +93,7 @@ void follow_output(int from, pid_t child, Clock::time_point start, const std::ve
             continue;
         if (got <= 0)
             return;
-        if (copying && !write_all(STDOUT_FILENO, buffer, static_cast<std::size_t>(got)))
+        if (copying && !sysio::write_all(STDOUT_FILENO, buffer, static_cast<std::size_t>(got)))
             copying = false;  // keep draining, so that the command is not stopped by its output
         for (ssize_t i = 0; i < got && next < lines.size(); ++i) {
             if (buffer[i] != '\n' || ++seen != lines[next])

@@ -1,4 +1,4 @@
-#include "meter_fixture.h"
+#include "bench/meter_fixture.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 #include <json/value.h>
 
 #include "datadevice/uni_data_device.h"
-#include "reply_layout.h"
+#include "devhost/runtime/reply_layout.h"
 
 namespace bench {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/spmodbus.h"
-#include "module_loader.h"
+#include "devhost/runtime/module_loader.h"
 
 namespace bench {
 

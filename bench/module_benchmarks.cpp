@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "alloc_counter.h"
-#include "meter_fixture.h"
+#include "bench/alloc_counter.h"
+#include "bench/meter_fixture.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <json/value.h>
 
 #include "meter/kalvor_power_meter.h"
-#include "meter_fixture.h"
-#include "reply_layout.h"
+#include "bench/meter_fixture.h"
+#include "devhost/runtime/reply_layout.h"
 
 namespace {
 

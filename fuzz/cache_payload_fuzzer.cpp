@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "byte_script.h"
-#include "caller_buffer.h"
-#include "fuzz_check.h"
-#include "module_host.h"
+#include "fuzz/harness/byte_script.h"
+#include "fuzz/harness/caller_buffer.h"
+#include "fuzz/harness/fuzz_check.h"
+#include "fuzz/harness/module_host.h"
 
 namespace {
 

@@ -23,11 +23,11 @@
 
 #include <json/reader.h>
 
-#include "byte_script.h"
-#include "caller_buffer.h"
-#include "fuzz_check.h"
-#include "module_host.h"
-#include "reply_layout.h"
+#include "fuzz/harness/byte_script.h"
+#include "fuzz/harness/caller_buffer.h"
+#include "fuzz/harness/fuzz_check.h"
+#include "fuzz/harness/module_host.h"
+#include "devhost/runtime/reply_layout.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include <json/reader.h>
 
-#include "fuzz_check.h"
-#include "module_host.h"
-#include "reply_layout.h"
+#include "fuzz/harness/fuzz_check.h"
+#include "fuzz/harness/module_host.h"
+#include "devhost/runtime/reply_layout.h"
 
 namespace {
 

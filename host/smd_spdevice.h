@@ -1,7 +1,7 @@
 // The host's serial-port device: polling, the byte stream and the port.
 #pragma once
 
-#include "smd_vdevice.h"
+#include "host/smd_vdevice.h"
 
 enum EnumParity { PARITY_NONE = 0, PARITY_ODD = 1, PARITY_EVEN = 2 };
 

@@ -11,8 +11,8 @@
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <json/value.h>
 
-#include "rule_value.h"
-#include "vdevice_interface.h"
+#include "host/rule_value.h"
+#include "host/vdevice_interface.h"
 
 class SMDController;
 

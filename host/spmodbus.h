@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <iostream>
 
-#include "smd_spdevice.h"
+#include "host/smd_spdevice.h"
 
 class SPModbus : public SMDSPDevice {
 public:

@@ -1,4 +1,4 @@
-#include "abi_names.h"
+#include "kpmcheck/abi_names.h"
 
 #include <elf.h>
 

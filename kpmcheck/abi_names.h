@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "elf_facts.h"
+#include "kpmcheck/elf_facts.h"
 
 namespace kpmcheck {
 

@@ -1,4 +1,4 @@
-#include "differences.h"
+#include "kpmcheck/differences.h"
 
 #include <algorithm>
 

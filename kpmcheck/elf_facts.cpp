@@ -1,11 +1,11 @@
-#include "elf_facts.h"
+#include "kpmcheck/elf_facts.h"
 
 #include <elf.h>
 
 #include <cstddef>
 #include <map>
 
-#include "elf_file.h"
+#include "devhost/runtime/elf_file.h"
 
 namespace kpmcheck {
 

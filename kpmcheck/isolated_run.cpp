@@ -1,4 +1,4 @@
-#include "isolated_run.h"
+#include "kpmcheck/isolated_run.h"
 
 #include <json/reader.h>
 #include <json/value.h>
@@ -14,6 +14,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+
+#include "sysio/write_all.h"
 
 namespace kpmcheck {
 
@@ -45,15 +47,7 @@ private:
     void send(const Json::Value& message)
     {
         const std::string line = Json::writeString(builder_, message) + "\n";
-        std::size_t sent = 0;
-        while (sent < line.size()) {
-            const ssize_t written = write(fd_, line.data() + sent, line.size() - sent);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                return;
-            sent += static_cast<std::size_t>(written);
-        }
+        sysio::write_all(fd_, line);  // a parent that has gone learns nothing more
     }
 
     int fd_;

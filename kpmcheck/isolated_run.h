@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "report.h"
+#include "kpmcheck/report.h"
 
 namespace kpmcheck {
 

@@ -1,4 +1,4 @@
-#include "known_answers.h"
+#include "kpmcheck/known_answers.h"
 
 #include <cstring>
 

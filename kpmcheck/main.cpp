@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "isolated_run.h"
-#include "module_exercise.h"
-#include "module_identity.h"
-#include "neighbours.h"
-#include "preload_checks.h"
-#include "report.h"
-#include "runtime_files.h"
+#include "kpmcheck/isolated_run.h"
+#include "kpmcheck/module_exercise.h"
+#include "devhost/runtime/module_identity.h"
+#include "kpmcheck/neighbours.h"
+#include "kpmcheck/preload_checks.h"
+#include "kpmcheck/report.h"
+#include "kpmcheck/runtime_files.h"
 
 namespace {
 

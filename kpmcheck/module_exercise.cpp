@@ -1,4 +1,4 @@
-#include "module_exercise.h"
+#include "kpmcheck/module_exercise.h"
 
 #include <json/reader.h>
 #include <json/value.h>
@@ -13,12 +13,12 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "differences.h"
+#include "kpmcheck/differences.h"
 #include "host/spmodbus.h"
-#include "known_answers.h"
-#include "module_loader.h"
-#include "recording_backend.h"
-#include "reply_layout.h"
+#include "kpmcheck/known_answers.h"
+#include "devhost/runtime/module_loader.h"
+#include "devhost/runtime/recording_backend.h"
+#include "devhost/runtime/reply_layout.h"
 
 namespace kpmcheck {
 

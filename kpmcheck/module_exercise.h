@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "report.h"
+#include "kpmcheck/report.h"
 
 namespace kpmcheck {
 

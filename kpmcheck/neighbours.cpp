@@ -1,13 +1,13 @@
-#include "neighbours.h"
+#include "kpmcheck/neighbours.h"
 
 #include <json/version.h>
 
 #include <cstdlib>
 #include <sstream>
 
-#include "elf_facts.h"
-#include "runtime_files.h"
-#include "version_names.h"
+#include "kpmcheck/elf_facts.h"
+#include "kpmcheck/runtime_files.h"
+#include "kpmcheck/version_names.h"
 
 namespace kpmcheck {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report.h"
+#include "kpmcheck/report.h"
 
 namespace kpmcheck {
 

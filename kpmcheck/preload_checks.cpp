@@ -1,4 +1,4 @@
-#include "preload_checks.h"
+#include "kpmcheck/preload_checks.h"
 
 #include <elf.h>
 #include <gnu/libc-version.h>
@@ -6,10 +6,10 @@
 
 #include <algorithm>
 
-#include "abi_names.h"
-#include "elf_facts.h"
-#include "runtime_files.h"
-#include "version_names.h"
+#include "kpmcheck/abi_names.h"
+#include "kpmcheck/elf_facts.h"
+#include "kpmcheck/runtime_files.h"
+#include "kpmcheck/version_names.h"
 
 namespace kpmcheck {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "report.h"
+#include "kpmcheck/report.h"
 
 namespace kpmcheck {
 

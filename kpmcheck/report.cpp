@@ -1,4 +1,4 @@
-#include "report.h"
+#include "kpmcheck/report.h"
 
 #include <json/value.h>
 #include <json/writer.h>

@@ -1,4 +1,4 @@
-#include "runtime_files.h"
+#include "kpmcheck/runtime_files.h"
 
 #include <dirent.h>
 #include <dlfcn.h>

@@ -1,4 +1,4 @@
-#include "version_names.h"
+#include "kpmcheck/version_names.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "faults.h"
+#include "metersim/faults.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,12 +1,12 @@
-#include "frame_receiver.h"
+#include "metersim/frame_receiver.h"
 
 #include <algorithm>
 #include <cerrno>
 
 #include <unistd.h>
 
-#include "request_framing.h"
-#include "terminal_watch.h"
+#include "metersim/request_framing.h"
+#include "metersim/terminal_watch.h"
 
 namespace metersim {
 

@@ -1,9 +1,11 @@
-#include "line_timing.h"
+#include "metersim/line_timing.h"
 
 #include <cerrno>
 #include <thread>
 
 #include <unistd.h>
+
+#include "sysio/write_all.h"
 
 namespace metersim {
 
@@ -12,21 +14,6 @@ namespace {
 constexpr int kFixedTimingAboveBaud = 19200;
 constexpr std::chrono::microseconds kFixedFrameSilence{1750};
 constexpr std::chrono::microseconds kFixedCharTimeout{750};
-
-bool write_all(int fd, const std::uint8_t* data, std::size_t length)
-{
-    while (length > 0) {
-        const ssize_t written = ::write(fd, data, length);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -61,7 +48,7 @@ bool write_frame(int fd, const std::uint8_t* data, std::size_t length,
     LineInterval interval{Clock::now(), Clock::now()};
     bool ok = true;
     if (per_byte.count() == 0) {
-        ok = write_all(fd, data, length);
+        ok = sysio::write_all(fd, data, length);
     } else {
         for (std::size_t i = 0; ok && i < length; ++i) {
             std::this_thread::sleep_until(start + per_byte * static_cast<long>(i + 1));
@@ -70,7 +57,7 @@ bool write_frame(int fd, const std::uint8_t* data, std::size_t length,
             if (i == 0)
                 interval.start = handed - per_byte;
             interval.end = handed;
-            ok = write_all(fd, data + i, 1);
+            ok = sysio::write_all(fd, data + i, 1);
         }
     }
     if (sent != nullptr)

@@ -5,7 +5,7 @@
 // meters on one line read differently.
 #include <cmath>
 
-#include "register_bank.h"
+#include "metersim/register_bank.h"
 
 namespace metersim {
 

@@ -13,11 +13,11 @@
 
 #include <pthread.h>
 
-#include "faults.h"
-#include "line_address.h"
-#include "network_server.h"
-#include "simulator.h"
-#include "slave_list.h"
+#include "metersim/faults.h"
+#include "devhost/lines/line_address.h"
+#include "metersim/network_server.h"
+#include "metersim/simulator.h"
+#include "metersim/slave_list.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "mbap_frames.h"
+#include "metersim/mbap_frames.h"
 
 namespace metersim {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "rtu_frame.h"
+#include "metersim/rtu_frame.h"
 
 namespace metersim {
 

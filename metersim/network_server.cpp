@@ -1,4 +1,6 @@
-#include "network_server.h"
+#include "metersim/network_server.h"
+
+#include "sysio/write_all.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,8 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "frame_receiver.h"
-#include "mbap_frames.h"
+#include "metersim/frame_receiver.h"
+#include "metersim/mbap_frames.h"
 
 namespace metersim {
 
@@ -199,14 +201,8 @@ bool NetworkServer::pause(std::chrono::milliseconds duration)
 
 void NetworkServer::send_frame(int fd, const Frame& frame)
 {
-    for (std::size_t done = 0; done < frame.size();) {
-        const ssize_t sent = ::send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return;  // the master has gone; the next read tells
-        done += static_cast<std::size_t>(sent);
-    }
+    if (!sysio::send_all(fd, frame.data(), frame.size()))
+        return;  // the master has gone; the next read tells
     last_reply_end_ = Clock::now();
     ++replies_;
 }

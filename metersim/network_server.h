@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "line_address.h"
-#include "simulator.h"
+#include "devhost/lines/line_address.h"
+#include "metersim/simulator.h"
 
 namespace metersim {
 

@@ -1,4 +1,4 @@
-#include "pseudo_terminal.h"
+#include "metersim/pseudo_terminal.h"
 
 #include <cerrno>
 #include <climits>
@@ -11,7 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "terminal_watch.h"
+#include "metersim/terminal_watch.h"
 
 namespace metersim {
 

@@ -1,4 +1,4 @@
-#include "register_bank.h"
+#include "metersim/register_bank.h"
 
 #include <cerrno>
 #include <cstdlib>

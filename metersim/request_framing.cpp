@@ -1,6 +1,6 @@
-#include "request_framing.h"
+#include "metersim/request_framing.h"
 
-#include "rtu_frame.h"
+#include "metersim/rtu_frame.h"
 
 namespace metersim {
 

@@ -1,4 +1,4 @@
-#include "rtu_frame.h"
+#include "metersim/rtu_frame.h"
 
 namespace metersim {
 

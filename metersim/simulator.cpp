@@ -1,4 +1,4 @@
-#include "simulator.h"
+#include "metersim/simulator.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,11 +10,11 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "pseudo_terminal.h"
-#include "request_framing.h"
-#include "rtu_frame.h"
-#include "slave_list.h"
-#include "terminal_watch.h"
+#include "metersim/pseudo_terminal.h"
+#include "metersim/request_framing.h"
+#include "metersim/rtu_frame.h"
+#include "metersim/slave_list.h"
+#include "metersim/terminal_watch.h"
 
 namespace metersim {
 

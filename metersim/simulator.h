@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "faults.h"
-#include "frame_receiver.h"
-#include "line_timing.h"
-#include "register_bank.h"
-#include "rtu_frame.h"
+#include "metersim/faults.h"
+#include "metersim/frame_receiver.h"
+#include "metersim/line_timing.h"
+#include "metersim/register_bank.h"
+#include "metersim/rtu_frame.h"
 
 typedef struct _modbus modbus_t;
 

@@ -1,4 +1,4 @@
-#include "slave_list.h"
+#include "metersim/slave_list.h"
 
 #include <algorithm>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "terminal_watch.h"
+#include "metersim/terminal_watch.h"
 
 #include <cerrno>
 #include <cstring>

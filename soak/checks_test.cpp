@@ -12,13 +12,13 @@
 
 #include <json/writer.h>
 
-#include "diagnostic_lines.h"
+#include "soak/diagnostic_lines.h"
 #include "meter/quantity_table.h"
-#include "meter_under_test.h"
-#include "request_log.h"
-#include "snapshot_readers.h"
-#include "snapshot_check.h"
-#include "soak_host.h"
+#include "soak/meter_under_test.h"
+#include "soak/request_log.h"
+#include "soak/snapshot_readers.h"
+#include "soak/snapshot_check.h"
+#include "soak/soak_host.h"
 
 namespace {
 

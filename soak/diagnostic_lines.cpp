@@ -1,4 +1,4 @@
-#include "diagnostic_lines.h"
+#include "soak/diagnostic_lines.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "descriptor_lines.h"
-#include "meter_under_test.h"
+#include "devhost/meterhost/descriptor_lines.h"
+#include "soak/meter_under_test.h"
 
 namespace soak {
 

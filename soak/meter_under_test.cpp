@@ -1,4 +1,4 @@
-#include "meter_under_test.h"
+#include "soak/meter_under_test.h"
 
 #include <utility>
 

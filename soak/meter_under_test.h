@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "register_bank.h"
-#include "served_states.h"
+#include "metersim/register_bank.h"
+#include "soak/served_states.h"
 
 class SMDSPDevice;
 

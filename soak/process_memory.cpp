@@ -1,4 +1,4 @@
-#include "process_memory.h"
+#include "soak/process_memory.h"
 
 #include <fstream>
 #include <string>

@@ -1,4 +1,4 @@
-#include "request_log.h"
+#include "soak/request_log.h"
 
 #include <cstdlib>
 

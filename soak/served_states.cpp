@@ -1,4 +1,4 @@
-#include "served_states.h"
+#include "soak/served_states.h"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include <deque>
 #include <mutex>
 
-#include "register_bank.h"
+#include "metersim/register_bank.h"
 
 namespace soak {
 

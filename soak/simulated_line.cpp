@@ -1,9 +1,9 @@
-#include "simulated_line.h"
+#include "soak/simulated_line.h"
 
 #include <utility>
 
-#include "request_log.h"
-#include "simulator.h"
+#include "soak/request_log.h"
+#include "metersim/simulator.h"
 
 namespace soak {
 

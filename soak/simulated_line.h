@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "faults.h"
-#include "meter_under_test.h"
-#include "register_bank.h"
+#include "metersim/faults.h"
+#include "soak/meter_under_test.h"
+#include "metersim/register_bank.h"
 
 namespace metersim {
 class Simulator;

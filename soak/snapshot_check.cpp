@@ -1,4 +1,4 @@
-#include "snapshot_check.h"
+#include "soak/snapshot_check.h"
 
 #include <cmath>
 #include <cstdint>

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "served_states.h"
+#include "soak/served_states.h"
 
 namespace soak {
 

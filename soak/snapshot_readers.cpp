@@ -1,4 +1,4 @@
-#include "snapshot_readers.h"
+#include "soak/snapshot_readers.h"
 
 #include <chrono>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "host/smd_spdevice.h"
-#include "snapshot_check.h"
+#include "soak/snapshot_check.h"
 
 namespace soak {
 

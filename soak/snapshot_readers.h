@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "meter_under_test.h"
+#include "soak/meter_under_test.h"
 
 namespace soak {
 

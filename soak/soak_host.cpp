@@ -1,9 +1,9 @@
-#include "soak_host.h"
+#include "soak/soak_host.h"
 
 #include <cstring>
 
 #include "host/smd_spdevice.h"
-#include "line_transport.h"
+#include "devhost/lines/line_transport.h"
 
 namespace soak {
 

@@ -9,9 +9,9 @@
 #include <random>
 #include <string>
 
-#include "backends.h"
-#include "meter_under_test.h"
-#include "simulated_line.h"
+#include "devhost/runtime/backends.h"
+#include "soak/meter_under_test.h"
+#include "soak/simulated_line.h"
 
 namespace devhost {
 class LineTransport;

@@ -23,20 +23,20 @@
 #include <thread>
 #include <vector>
 
-#include "bench_session.h"
-#include "command_line.h"
-#include "diagnostic_lines.h"
+#include "devhost/meterhost/bench_session.h"
+#include "devhost/meterhost/command_line.h"
+#include "soak/diagnostic_lines.h"
 #include "host/smd_spdevice.h"
-#include "host_config.h"
-#include "host_output.h"
-#include "line_poller.h"
-#include "meter_board.h"
-#include "meter_under_test.h"
-#include "process_memory.h"
-#include "simulated_line.h"
-#include "snapshot_readers.h"
-#include "soak_host.h"
-#include "stop_signal.h"
+#include "devhost/meterhost/host_config.h"
+#include "devhost/meterhost/host_output.h"
+#include "devhost/meterhost/line_poller.h"
+#include "devhost/meterhost/meter_board.h"
+#include "soak/meter_under_test.h"
+#include "soak/process_memory.h"
+#include "soak/simulated_line.h"
+#include "soak/snapshot_readers.h"
+#include "soak/soak_host.h"
+#include "devhost/meterhost/stop_signal.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "history_store.h"
+#include "devhost/history/history_store.h"
 
 #include <memory>
 #include <stdexcept>

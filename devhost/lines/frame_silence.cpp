@@ -1,4 +1,4 @@
-#include "frame_silence.h"
+#include "devhost/lines/frame_silence.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "line.h"
+#include "devhost/lines/line.h"
 
 namespace devhost {
 

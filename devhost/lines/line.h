@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "line_settings.h"
+#include "devhost/lines/line_settings.h"
 
 namespace devhost {
 

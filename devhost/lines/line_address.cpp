@@ -1,4 +1,4 @@
-#include "line_address.h"
+#include "devhost/lines/line_address.h"
 
 #include <algorithm>
 

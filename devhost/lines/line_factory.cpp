@@ -1,11 +1,11 @@
-#include "line_factory.h"
+#include "devhost/lines/line_factory.h"
 
 #include <stdexcept>
 
-#include "line_address.h"
-#include "modbus_tcp_line.h"
-#include "rtu_over_tcp_line.h"
-#include "serial_line.h"
+#include "devhost/lines/line_address.h"
+#include "devhost/lines/modbus_tcp_line.h"
+#include "devhost/lines/rtu_over_tcp_line.h"
+#include "devhost/lines/serial_line.h"
 
 namespace devhost {
 

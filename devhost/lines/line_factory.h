@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "line.h"
+#include "devhost/lines/line.h"
 
 namespace devhost {
 

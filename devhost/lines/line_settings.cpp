@@ -1,9 +1,9 @@
-#include "line_settings.h"
+#include "devhost/lines/line_settings.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "line_address.h"
+#include "devhost/lines/line_address.h"
 
 namespace devhost {
 

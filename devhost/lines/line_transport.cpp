@@ -1,11 +1,11 @@
-#include "line_transport.h"
+#include "devhost/lines/line_transport.h"
 
 #include <iterator>
 
 #include "host/spmodbus.h"
-#include "reply_layout.h"
-#include "line.h"
-#include "line_factory.h"
+#include "devhost/runtime/reply_layout.h"
+#include "devhost/lines/line.h"
+#include "devhost/lines/line_factory.h"
 
 namespace devhost {
 

@@ -19,8 +19,8 @@
 #include <mutex>
 #include <string>
 
-#include "backends.h"
-#include "line_settings.h"
+#include "devhost/runtime/backends.h"
+#include "devhost/lines/line_settings.h"
 
 namespace devhost {
 

@@ -1,4 +1,4 @@
-#include "modbus_tcp_line.h"
+#include "devhost/lines/modbus_tcp_line.h"
 
 #include <algorithm>
 

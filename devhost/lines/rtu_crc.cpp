@@ -1,4 +1,4 @@
-#include "rtu_crc.h"
+#include "devhost/lines/rtu_crc.h"
 
 namespace devhost {
 

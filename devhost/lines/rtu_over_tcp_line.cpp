@@ -1,10 +1,10 @@
-#include "rtu_over_tcp_line.h"
+#include "devhost/lines/rtu_over_tcp_line.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "frame_silence.h"
-#include "rtu_crc.h"
+#include "devhost/lines/frame_silence.h"
+#include "devhost/lines/rtu_crc.h"
 
 namespace devhost {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tcp_line.h"
+#include "devhost/lines/tcp_line.h"
 
 namespace devhost {
 

@@ -1,4 +1,4 @@
-#include "serial_line.h"
+#include "devhost/lines/serial_line.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,8 +7,8 @@
 #include <modbus.h>
 #include <unistd.h>
 
-#include "frame_silence.h"
-#include "rtu_crc.h"
+#include "devhost/lines/frame_silence.h"
+#include "devhost/lines/rtu_crc.h"
 
 namespace devhost {
 

@@ -9,7 +9,7 @@
 
 #include <chrono>
 
-#include "line.h"
+#include "devhost/lines/line.h"
 
 typedef struct _modbus modbus_t;
 

@@ -1,4 +1,4 @@
-#include "tcp_connection.h"
+#include "devhost/lines/tcp_connection.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "line_address.h"
+#include "devhost/lines/line_address.h"
 
 namespace devhost {
 

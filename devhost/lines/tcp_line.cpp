@@ -1,4 +1,4 @@
-#include "tcp_line.h"
+#include "devhost/lines/tcp_line.h"
 
 namespace devhost {
 

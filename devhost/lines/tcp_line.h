@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "line.h"
-#include "line_address.h"
-#include "tcp_connection.h"
+#include "devhost/lines/line.h"
+#include "devhost/lines/line_address.h"
+#include "devhost/lines/tcp_connection.h"
 
 namespace devhost {
 

@@ -1,4 +1,4 @@
-#include "bench_session.h"
+#include "devhost/meterhost/bench_session.h"
 
 #include <climits>
 #include <ctime>
@@ -6,12 +6,12 @@
 
 #include <unistd.h>
 
-#include "history_store.h"
+#include "devhost/history/history_store.h"
 #include "host/spmodbus.h"
-#include "module_identity.h"
-#include "module_loader.h"
-#include "line_transport.h"
-#include "simulator.h"
+#include "devhost/runtime/module_identity.h"
+#include "devhost/runtime/module_loader.h"
+#include "devhost/lines/line_transport.h"
+#include "metersim/simulator.h"
 
 namespace meterhost {
 

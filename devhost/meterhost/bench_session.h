@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "backends.h"
-#include "command_line.h"
+#include "devhost/runtime/backends.h"
+#include "devhost/meterhost/command_line.h"
 #include "host/spmodbus.h"
-#include "host_config.h"
-#include "round_recorder.h"
-#include "line_transport.h"
+#include "devhost/meterhost/host_config.h"
+#include "devhost/meterhost/round_recorder.h"
+#include "devhost/lines/line_transport.h"
 
 namespace devhost {
 class HistoryStore;

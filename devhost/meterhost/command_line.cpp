@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "devhost/meterhost/command_line.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,8 +7,8 @@
 #include <functional>
 #include <map>
 
-#include "line_settings.h"
-#include "slave_list.h"
+#include "devhost/lines/line_settings.h"
+#include "metersim/slave_list.h"
 
 namespace meterhost {
 

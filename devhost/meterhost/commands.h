@@ -4,10 +4,10 @@
 #include <functional>
 #include <string>
 
-#include "bench_session.h"
-#include "command_line.h"
-#include "host_messages.h"
-#include "host_output.h"
+#include "devhost/meterhost/bench_session.h"
+#include "devhost/meterhost/command_line.h"
+#include "devhost/meterhost/host_messages.h"
+#include "devhost/meterhost/host_output.h"
 
 namespace devhost {
 class LineObserver;

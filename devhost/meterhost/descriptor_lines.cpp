@@ -1,4 +1,4 @@
-#include "descriptor_lines.h"
+#include "devhost/meterhost/descriptor_lines.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "frame_trace.h"
+#include "devhost/meterhost/frame_trace.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,7 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "meter_board.h"
+#include "devhost/meterhost/meter_board.h"
+#include "sysio/write_all.h"
 
 namespace meterhost {
 
@@ -43,20 +44,6 @@ long long microseconds(std::chrono::steady_clock::duration duration)
 }
 
 // False with errno set when the text could not be written whole.
-bool write_all(int fd, const std::string& text)
-{
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written == 0)
-            errno = ENOSPC;
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -94,7 +81,7 @@ void FrameTrace::on_frame(const devhost::LineSettings& line, const LineFrame& fr
 {
     const std::string text = trace_line(line, frame, start_);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (fd_ < 0 || write_all(fd_, text))
+    if (fd_ < 0 || sysio::write_all(fd_, text))
         return;
     report_("trace " + path_ + ": " + std::strerror(errno) + "; no more frames are traced");
     ::close(fd_);

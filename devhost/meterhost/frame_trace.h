@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "line.h"
+#include "devhost/lines/line.h"
 
 namespace meterhost {
 

@@ -1,4 +1,4 @@
-#include "host_config.h"
+#include "devhost/meterhost/host_config.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,7 +8,7 @@
 
 #include <json/reader.h>
 
-#include "line_settings.h"
+#include "devhost/lines/line_settings.h"
 
 namespace meterhost {
 

@@ -1,8 +1,9 @@
-#include "host_messages.h"
+#include "devhost/meterhost/host_messages.h"
+#include "sysio/write_all.h"
 
 #include <unistd.h>
 
-#include "host_output.h"
+#include "devhost/meterhost/host_output.h"
 
 namespace meterhost {
 
@@ -13,7 +14,7 @@ void HostMessages::report(const std::string& line)
     if (listener_)
         listener_(line);
     if (to_error_)
-        write_whole(STDERR_FILENO, "meterhost: " + line + "\n");
+        sysio::write_all(STDERR_FILENO, "meterhost: " + line + "\n");
 }
 
 void HostMessages::divert_to(Listener listener, bool also_to_error)

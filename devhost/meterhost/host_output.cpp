@@ -1,4 +1,4 @@
-#include "host_output.h"
+#include "devhost/meterhost/host_output.h"
 
 #include <cerrno>
 #include <cstring>
@@ -43,18 +43,6 @@ bool HostOutput::error_on_same_terminal() const
     struct stat error {};
     return terminal_ && ::isatty(STDERR_FILENO) == 1 && ::fstat(::fileno(stream_), &output) == 0 &&
            ::fstat(STDERR_FILENO, &error) == 0 && output.st_rdev == error.st_rdev;
-}
-
-void write_whole(int fd, const std::string& text)
-{
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        done += static_cast<std::size_t>(written);
-    }
 }
 
 HostOutput::~HostOutput()

@@ -31,8 +31,4 @@ private:
     bool terminal_ = false;
 };
 
-// Writes the text with as few writes as the descriptor takes (one, for a
-// line to a pipe or terminal), so lines from several threads never mix.
-void write_whole(int fd, const std::string& text);
-
 }  // namespace meterhost

@@ -1,10 +1,10 @@
-#include "line_poller.h"
+#include "devhost/meterhost/line_poller.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "snapshot_view.h"
-#include "stop_signal.h"
+#include "devhost/meterhost/snapshot_view.h"
+#include "devhost/meterhost/stop_signal.h"
 
 namespace meterhost {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "bench_session.h"
-#include "meter_health.h"
-#include "meter_observer.h"
+#include "devhost/meterhost/bench_session.h"
+#include "devhost/meterhost/meter_health.h"
+#include "devhost/meterhost/meter_observer.h"
 
 namespace meterhost {
 

@@ -1,4 +1,4 @@
-#include "live_view.h"
+#include "devhost/meterhost/live_view.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,9 +9,9 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "module_output_tap.h"
-#include "snapshot_view.h"
-#include "terminal_screen.h"
+#include "devhost/meterhost/module_output_tap.h"
+#include "devhost/meterhost/snapshot_view.h"
+#include "devhost/meterhost/terminal_screen.h"
 
 namespace meterhost {
 

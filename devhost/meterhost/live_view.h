@@ -17,11 +17,11 @@
 #include <thread>
 #include <vector>
 
-#include "host_messages.h"
-#include "host_output.h"
-#include "live_view_layout.h"
-#include "meter_observer.h"
-#include "redraw_pacer.h"
+#include "devhost/meterhost/host_messages.h"
+#include "devhost/meterhost/host_output.h"
+#include "devhost/meterhost/live_view_layout.h"
+#include "devhost/meterhost/meter_observer.h"
+#include "devhost/meterhost/redraw_pacer.h"
 
 namespace meterhost {
 

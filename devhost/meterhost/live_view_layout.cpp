@@ -1,10 +1,10 @@
-#include "live_view_layout.h"
+#include "devhost/meterhost/live_view_layout.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <set>
 
-#include "snapshot_view.h"
+#include "devhost/meterhost/snapshot_view.h"
 
 namespace meterhost {
 

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "bench_session.h"
-#include "command_line.h"
-#include "commands.h"
-#include "frame_trace.h"
-#include "host_config.h"
-#include "host_messages.h"
-#include "host_output.h"
+#include "devhost/meterhost/bench_session.h"
+#include "devhost/meterhost/command_line.h"
+#include "devhost/meterhost/commands.h"
+#include "devhost/meterhost/frame_trace.h"
+#include "devhost/meterhost/host_config.h"
+#include "devhost/meterhost/host_messages.h"
+#include "devhost/meterhost/host_output.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "meter_board.h"
+#include "devhost/meterhost/meter_board.h"
 
 #include <cstdio>
 
-#include "snapshot_view.h"
+#include "devhost/meterhost/snapshot_view.h"
 
 namespace meterhost {
 

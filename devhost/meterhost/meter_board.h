@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "host_output.h"
-#include "meter_observer.h"
+#include "devhost/meterhost/host_output.h"
+#include "devhost/meterhost/meter_observer.h"
 
 namespace meterhost {
 

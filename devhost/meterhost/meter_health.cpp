@@ -1,4 +1,4 @@
-#include "meter_health.h"
+#include "devhost/meterhost/meter_health.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "meter_probe.h"
+#include "devhost/meterhost/meter_probe.h"
 
-#include "bench_session.h"
-#include "module_loader.h"
-#include "snapshot_view.h"
+#include "devhost/meterhost/bench_session.h"
+#include "devhost/runtime/module_loader.h"
+#include "devhost/meterhost/snapshot_view.h"
 
 namespace meterhost {
 

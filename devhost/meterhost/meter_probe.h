@@ -12,10 +12,10 @@
 
 #include <json/value.h>
 
-#include "backends.h"
+#include "devhost/runtime/backends.h"
 #include "host/spmodbus.h"
-#include "line_transport.h"
-#include "round_recorder.h"
+#include "devhost/lines/line_transport.h"
+#include "devhost/meterhost/round_recorder.h"
 
 namespace devhost {
 class LoadedModule;

@@ -1,4 +1,5 @@
-#include "module_output_tap.h"
+#include "devhost/meterhost/module_output_tap.h"
+#include "sysio/write_all.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,8 +10,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "descriptor_lines.h"
-#include "host_output.h"
+#include "devhost/meterhost/descriptor_lines.h"
+#include "devhost/meterhost/host_output.h"
 
 namespace meterhost {
 
@@ -48,7 +49,7 @@ void ModuleOutputTap::read_lines(int fd)
     read_lines_to_end(fd, [this](const std::string& line, bool ended) {
         handler_(line);
         if (forward_)
-            write_whole(STDERR_FILENO, ended ? line + "\n" : line);
+            sysio::write_all(STDERR_FILENO, ended ? line + "\n" : line);
     });
     ::close(fd);
 }

@@ -2,12 +2,12 @@
 #include <thread>
 #include <vector>
 
-#include "commands.h"
-#include "line_poller.h"
-#include "live_view.h"
-#include "meter_board.h"
-#include "snapshot_view.h"
-#include "stop_signal.h"
+#include "devhost/meterhost/commands.h"
+#include "devhost/meterhost/line_poller.h"
+#include "devhost/meterhost/live_view.h"
+#include "devhost/meterhost/meter_board.h"
+#include "devhost/meterhost/snapshot_view.h"
+#include "devhost/meterhost/stop_signal.h"
 
 namespace meterhost {
 

@@ -1,4 +1,4 @@
-#include "redraw_pacer.h"
+#include "devhost/meterhost/redraw_pacer.h"
 
 #include <algorithm>
 

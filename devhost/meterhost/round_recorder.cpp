@@ -1,8 +1,8 @@
-#include "round_recorder.h"
+#include "devhost/meterhost/round_recorder.h"
 
 #include <chrono>
 
-#include "history_store.h"
+#include "devhost/history/history_store.h"
 #include "host/smd_vdevice.h"
 
 namespace meterhost {

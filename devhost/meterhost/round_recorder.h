@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "backends.h"
+#include "devhost/runtime/backends.h"
 
 namespace devhost {
 class HistoryStore;

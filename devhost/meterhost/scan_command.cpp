@@ -9,17 +9,17 @@
 #include <json/reader.h>
 #include <unistd.h>
 
-#include "commands.h"
-#include "line.h"
-#include "line_factory.h"
-#include "line_settings.h"
-#include "meter_board.h"
-#include "meter_probe.h"
-#include "module_loader.h"
-#include "module_output_tap.h"
-#include "scan_plan.h"
-#include "scan_progress.h"
-#include "stop_signal.h"
+#include "devhost/meterhost/commands.h"
+#include "devhost/lines/line.h"
+#include "devhost/lines/line_factory.h"
+#include "devhost/lines/line_settings.h"
+#include "devhost/meterhost/meter_board.h"
+#include "devhost/meterhost/meter_probe.h"
+#include "devhost/runtime/module_loader.h"
+#include "devhost/meterhost/module_output_tap.h"
+#include "devhost/meterhost/scan_plan.h"
+#include "devhost/meterhost/scan_progress.h"
+#include "devhost/meterhost/stop_signal.h"
 
 namespace meterhost {
 

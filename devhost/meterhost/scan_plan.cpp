@@ -1,6 +1,6 @@
-#include "scan_plan.h"
+#include "devhost/meterhost/scan_plan.h"
 
-#include "frame_silence.h"
+#include "devhost/lines/frame_silence.h"
 
 namespace meterhost {
 

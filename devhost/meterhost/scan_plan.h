@@ -9,7 +9,7 @@
 
 #include <json/value.h>
 
-#include "command_line.h"
+#include "devhost/meterhost/command_line.h"
 
 namespace meterhost {
 

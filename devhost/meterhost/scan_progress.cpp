@@ -1,8 +1,9 @@
-#include "scan_progress.h"
+#include "devhost/meterhost/scan_progress.h"
+#include "sysio/write_all.h"
 
 #include <unistd.h>
 
-#include "host_output.h"
+#include "devhost/meterhost/host_output.h"
 
 namespace meterhost {
 
@@ -20,7 +21,7 @@ void ScanProgress::update(const std::string& text)
     const auto now = std::chrono::steady_clock::now();
     if (drawn_ && now - drawn_at_ < kRedrawInterval)
         return;
-    write_whole(STDERR_FILENO, kLineStartAndErase + text);
+    sysio::write_all(STDERR_FILENO, kLineStartAndErase + text);
     drawn_ = true;
     drawn_at_ = now;
 }
@@ -29,7 +30,7 @@ void ScanProgress::clear()
 {
     if (!drawn_)
         return;
-    write_whole(STDERR_FILENO, kLineStartAndErase);
+    sysio::write_all(STDERR_FILENO, kLineStartAndErase);
     drawn_ = false;
 }
 

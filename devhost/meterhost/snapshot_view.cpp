@@ -1,4 +1,4 @@
-#include "snapshot_view.h"
+#include "devhost/meterhost/snapshot_view.h"
 
 #include <cmath>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "stop_signal.h"
+#include "devhost/meterhost/stop_signal.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "terminal_screen.h"
+#include "devhost/meterhost/terminal_screen.h"
 
 #include <atomic>
 #include <cerrno>

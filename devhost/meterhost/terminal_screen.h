@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "live_view_layout.h"
+#include "devhost/meterhost/live_view_layout.h"
 
 struct screen;
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "devhost/meterhost/commands.h"
 #include "host/smd_spdevice.h"
 
 namespace meterhost {

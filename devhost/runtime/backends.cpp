@@ -1,4 +1,4 @@
-#include "backends.h"
+#include "devhost/runtime/backends.h"
 
 #include <map>
 #include <mutex>

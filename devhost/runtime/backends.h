@@ -11,7 +11,7 @@
 
 #include <json/value.h>
 
-#include "modbus_request.h"
+#include "devhost/runtime/modbus_request.h"
 
 class VDeviceInterface;
 class SMDVDevice;

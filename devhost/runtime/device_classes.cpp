@@ -4,7 +4,7 @@
 // bench host, with devices on several lines at once.
 #include <cstdint>
 
-#include "backends.h"
+#include "devhost/runtime/backends.h"
 #include "host/spmodbus.h"
 
 using devhost::ModbusFunction;

@@ -1,4 +1,4 @@
-#include "elf_file.h"
+#include "devhost/runtime/elf_file.h"
 
 #include <elf.h>
 

@@ -1,11 +1,11 @@
-#include "module_identity.h"
+#include "devhost/runtime/module_identity.h"
 
 #include <elf.h>
 
 #include <cstdint>
 #include <optional>
 
-#include "elf_file.h"
+#include "devhost/runtime/elf_file.h"
 
 namespace devhost {
 

@@ -1,4 +1,4 @@
-#include "module_loader.h"
+#include "devhost/runtime/module_loader.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "recording_backend.h"
+#include "devhost/runtime/recording_backend.h"
 
 #include <utility>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "backends.h"
+#include "devhost/runtime/backends.h"
 
 namespace devhost {
 

@@ -1,4 +1,4 @@
-#include "reply_layout.h"
+#include "devhost/runtime/reply_layout.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "caller_buffer.h"
+#include "fuzz/harness/caller_buffer.h"
 
 #include <climits>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "byte_script.h"
+#include "fuzz/harness/byte_script.h"
 
 namespace fuzzharness {
 

@@ -1,4 +1,4 @@
-#include "fuzz_check.h"
+#include "fuzz/harness/fuzz_check.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,12 +1,12 @@
-#include "module_host.h"
+#include "fuzz/harness/module_host.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "fuzz_check.h"
+#include "fuzz/harness/fuzz_check.h"
 #include "meter/quantity_table.h"
-#include "module_loader.h"
+#include "devhost/runtime/module_loader.h"
 
 namespace fuzzharness {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "byte_script.h"
+#include "fuzz/harness/byte_script.h"
 #include "host/spmodbus.h"
-#include "recording_backend.h"
+#include "devhost/runtime/recording_backend.h"
 
 namespace fuzzharness {
 

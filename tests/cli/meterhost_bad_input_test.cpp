@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_support.h"
+#include "tests/e2e/e2e_support.h"
 
 namespace {
 

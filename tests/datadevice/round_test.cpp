@@ -11,9 +11,9 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "cout_capture.h"
-#include "recording_backend.h"
-#include "round_probe.h"
+#include "tests/support/cout_capture.h"
+#include "devhost/runtime/recording_backend.h"
+#include "tests/datadevice/round_probe.h"
 
 namespace {
 

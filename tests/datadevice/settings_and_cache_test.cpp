@@ -12,9 +12,9 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "json_text.h"
-#include "recording_backend.h"
-#include "round_probe.h"
+#include "tests/support/json_text.h"
+#include "devhost/runtime/recording_backend.h"
+#include "tests/datadevice/round_probe.h"
 
 namespace {
 

@@ -3,19 +3,19 @@
 // checksums, and history kept per device.
 #include <gtest/gtest.h>
 
-#include "command_line.h"
-#include "e2e_support.h"
-#include "faults.h"
-#include "frame_silence.h"
-#include "history_store.h"
-#include "host_config.h"
-#include "line_address.h"
-#include "meter_board.h"
-#include "meter_health.h"
-#include "register_bank.h"
-#include "rtu_frame.h"
-#include "slave_list.h"
-#include "snapshot_view.h"
+#include "devhost/meterhost/command_line.h"
+#include "tests/e2e/e2e_support.h"
+#include "metersim/faults.h"
+#include "devhost/lines/frame_silence.h"
+#include "devhost/history/history_store.h"
+#include "devhost/meterhost/host_config.h"
+#include "devhost/lines/line_address.h"
+#include "devhost/meterhost/meter_board.h"
+#include "devhost/meterhost/meter_health.h"
+#include "metersim/register_bank.h"
+#include "metersim/rtu_frame.h"
+#include "metersim/slave_list.h"
+#include "devhost/meterhost/snapshot_view.h"
 
 namespace {
 

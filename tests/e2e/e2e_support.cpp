@@ -1,4 +1,4 @@
-#include "e2e_support.h"
+#include "tests/e2e/e2e_support.h"
 
 #include <cstdlib>
 #include <fstream>

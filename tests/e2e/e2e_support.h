@@ -12,7 +12,7 @@
 
 #include <json/value.h>
 
-#include "child_process.h"
+#include "tests/e2e/child_process.h"
 
 namespace e2e {
 

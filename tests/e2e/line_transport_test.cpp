@@ -20,15 +20,15 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "bench_device.h"
-#include "frame_silence.h"
-#include "line.h"
-#include "line_factory.h"
-#include "line_timing.h"
-#include "line_transport.h"
-#include "rtu_crc.h"
-#include "served_bus.h"
-#include "simulator.h"
+#include "tests/e2e/bench_device.h"
+#include "devhost/lines/frame_silence.h"
+#include "devhost/lines/line.h"
+#include "devhost/lines/line_factory.h"
+#include "metersim/line_timing.h"
+#include "devhost/lines/line_transport.h"
+#include "devhost/lines/rtu_crc.h"
+#include "tests/e2e/served_bus.h"
+#include "metersim/simulator.h"
 
 namespace {
 

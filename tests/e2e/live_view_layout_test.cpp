@@ -8,10 +8,10 @@
 #include <map>
 #include <set>
 
-#include "e2e_support.h"
-#include "live_view_layout.h"
-#include "redraw_pacer.h"
-#include "snapshot_view.h"
+#include "tests/e2e/e2e_support.h"
+#include "devhost/meterhost/live_view_layout.h"
+#include "devhost/meterhost/redraw_pacer.h"
+#include "devhost/meterhost/snapshot_view.h"
 
 namespace {
 

@@ -23,14 +23,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "e2e_support.h"
-#include "history_store.h"
+#include "tests/e2e/e2e_support.h"
+#include "devhost/history/history_store.h"
 #include "host/spmodbus.h"
-#include "line_timing.h"
-#include "module_loader.h"
-#include "reply_layout.h"
-#include "rtu_frame.h"
-#include "served_bus.h"
+#include "metersim/line_timing.h"
+#include "devhost/runtime/module_loader.h"
+#include "devhost/runtime/reply_layout.h"
+#include "metersim/rtu_frame.h"
+#include "tests/e2e/served_bus.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <csignal>
 #include <cstring>
 
-#include "e2e_support.h"
-#include "history_store.h"
+#include "tests/e2e/e2e_support.h"
+#include "devhost/history/history_store.h"
 
 namespace {
 

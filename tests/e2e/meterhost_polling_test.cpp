@@ -6,8 +6,8 @@
 #include <csignal>
 #include <thread>
 
-#include "e2e_support.h"
-#include "faults.h"
+#include "tests/e2e/e2e_support.h"
+#include "metersim/faults.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <csignal>
 
-#include "e2e_support.h"
-#include "faults.h"
+#include "tests/e2e/e2e_support.h"
+#include "metersim/faults.h"
 
 namespace {
 

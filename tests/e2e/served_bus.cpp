@@ -1,4 +1,4 @@
-#include "served_bus.h"
+#include "tests/e2e/served_bus.h"
 
 #include <stdexcept>
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "line_address.h"
-#include "network_server.h"
-#include "simulator.h"
+#include "devhost/lines/line_address.h"
+#include "metersim/network_server.h"
+#include "metersim/simulator.h"
 
 namespace e2e {
 

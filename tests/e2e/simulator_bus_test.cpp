@@ -13,12 +13,12 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "child_process.h"
-#include "e2e_support.h"
-#include "line_timing.h"
-#include "rtu_frame.h"
-#include "simulator.h"
-#include "terminal_watch.h"
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/e2e_support.h"
+#include "metersim/line_timing.h"
+#include "metersim/rtu_frame.h"
+#include "metersim/simulator.h"
+#include "metersim/terminal_watch.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "probe_device.h"
+#include "tests/host/probe_device.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "elf_facts.h"
-#include "elf_file.h"
-#include "module_identity.h"
+#include "kpmcheck/elf_facts.h"
+#include "devhost/runtime/elf_file.h"
+#include "devhost/runtime/module_identity.h"
 
 namespace {
 

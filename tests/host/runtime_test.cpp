@@ -7,9 +7,9 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "host/ttime.h"
-#include "probe_device.h"
-#include "recording_backend.h"
-#include "reply_layout.h"
+#include "tests/host/probe_device.h"
+#include "devhost/runtime/recording_backend.h"
+#include "devhost/runtime/reply_layout.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "host/ttime.h"
-#include "probe_device.h"
-#include "vtable_slot.h"
+#include "tests/host/probe_device.h"
+#include "tests/support/vtable_slot.h"
 
 namespace {
 

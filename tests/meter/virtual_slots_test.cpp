@@ -5,7 +5,7 @@
 #include <string>
 
 #include "meter/kalvor_power_meter.h"
-#include "vtable_slot.h"
+#include "tests/support/vtable_slot.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "cout_capture.h"
-#include "meter_requests.h"
-#include "module_fixture.h"
+#include "tests/support/cout_capture.h"
+#include "tests/support/meter_requests.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "meter_requests.h"
-#include "module_fixture.h"
+#include "tests/support/meter_requests.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <typeinfo>
 
-#include "allocation_counter.h"
-#include "meter_requests.h"
-#include "module_fixture.h"
+#include "tests/module/allocation_counter.h"
+#include "tests/support/meter_requests.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "guarded_buffer.h"
-#include "json_text.h"
-#include "meter_requests.h"
-#include "module_fixture.h"
+#include "tests/support/guarded_buffer.h"
+#include "tests/support/json_text.h"
+#include "tests/support/meter_requests.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 

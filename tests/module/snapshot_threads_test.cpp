@@ -22,11 +22,11 @@
 #include <thread>
 #include <vector>
 
-#include "cout_capture.h"
-#include "json_text.h"
+#include "tests/support/cout_capture.h"
+#include "tests/support/json_text.h"
 #include "meter/quantity_table.h"
-#include "meter_requests.h"
-#include "module_fixture.h"
+#include "tests/support/meter_requests.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 

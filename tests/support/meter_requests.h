@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/spmodbus.h"
-#include "reply_layout.h"
+#include "devhost/runtime/reply_layout.h"
 
 namespace kpmtest {
 

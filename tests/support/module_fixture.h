@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "meter/kalvor_power_meter.h"
-#include "module_loader.h"
-#include "recording_backend.h"
+#include "devhost/runtime/module_loader.h"
+#include "devhost/runtime/recording_backend.h"
 
 namespace kpmtest {
 

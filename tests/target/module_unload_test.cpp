@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "module_loader.h"
-#include "recording_backend.h"
-#include "reply_layout.h"
+#include "devhost/runtime/module_loader.h"
+#include "devhost/runtime/recording_backend.h"
+#include "devhost/runtime/reply_layout.h"
 
 namespace {
 
