@@ -283,24 +283,6 @@ TEST(ValueCheck, DataOnlyAfterARoundAndNeverForTheDeadMeter)
 
 // ---- diagnostic lines ----------------------------------------------------------------
 
-TEST(DiagnosticLineKinds, OnlyWholeKnownLinesPass)
-{
-    using soak::DiagnosticLine;
-    const std::pair<const char*, DiagnosticLine> cases[] = {
-        {"rvSize is 0", DiagnosticLine::Round},
-        {"rvSize is 17", DiagnosticLine::Round},
-        {"SPModbus get error", DiagnosticLine::Error},
-        {"rvSize is rvSize is 00", DiagnosticLine::Other},  // two rounds run together
-        {"rvSize is 0SPModbus get error", DiagnosticLine::Other},
-        {"rvSize is ", DiagnosticLine::Other},
-        {"rvSize is 01", DiagnosticLine::Other},
-        {"SPModbus get errorSPModbus get error", DiagnosticLine::Other},
-        {"", DiagnosticLine::Other},
-    };
-    for (const auto& [line, kind] : cases)
-        EXPECT_EQ(soak::classify_diagnostic_line(line), kind) << line;
-}
-
 // What the module writes to file descriptor 1 reaches the counts, and an
 // unfinished last line is not lost.
 TEST(DiagnosticLinesCatch, CountsWhatReachesStandardOutput)
