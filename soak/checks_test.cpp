@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <utility>
 #include <string>
@@ -19,6 +22,7 @@
 #include "soak/snapshot_readers.h"
 #include "soak/snapshot_check.h"
 #include "soak/soak_host.h"
+#include "soak/verdict.h"
 
 namespace {
 
@@ -283,24 +287,6 @@ TEST(ValueCheck, DataOnlyAfterARoundAndNeverForTheDeadMeter)
 
 // ---- diagnostic lines ----------------------------------------------------------------
 
-TEST(DiagnosticLineKinds, OnlyWholeKnownLinesPass)
-{
-    using soak::DiagnosticLine;
-    const std::pair<const char*, DiagnosticLine> cases[] = {
-        {"rvSize is 0", DiagnosticLine::Round},
-        {"rvSize is 17", DiagnosticLine::Round},
-        {"SPModbus get error", DiagnosticLine::Error},
-        {"rvSize is rvSize is 00", DiagnosticLine::Other},  // two rounds run together
-        {"rvSize is 0SPModbus get error", DiagnosticLine::Other},
-        {"rvSize is ", DiagnosticLine::Other},
-        {"rvSize is 01", DiagnosticLine::Other},
-        {"SPModbus get errorSPModbus get error", DiagnosticLine::Other},
-        {"", DiagnosticLine::Other},
-    };
-    for (const auto& [line, kind] : cases)
-        EXPECT_EQ(soak::classify_diagnostic_line(line), kind) << line;
-}
-
 // What the module writes to file descriptor 1 reaches the counts, and an
 // unfinished last line is not lost.
 TEST(DiagnosticLinesCatch, CountsWhatReachesStandardOutput)
@@ -316,6 +302,113 @@ TEST(DiagnosticLinesCatch, CountsWhatReachesStandardOutput)
     EXPECT_EQ(counts.other_lines, 1u);
     ASSERT_EQ(counts.samples.size(), 1u);
     EXPECT_EQ(counts.samples[0], "rvSize is ");
+}
+
+// ---- the verdict on a whole run ------------------------------------------------
+
+// A run in which everything held: a live meter whose records match the
+// diagnostic lines and its intact replies, a dead one reported offline, the
+// terminal reopened, memory flat after the warm-up.
+soak::Outcome sound_run()
+{
+    soak::Outcome outcome;
+    soak::LineOutcome line;
+    line.name = "A";
+    line.faults.reopened = 2;
+    line.host_errors = 3;
+    outcome.lines.push_back(line);
+    soak::MeterOutcome live;
+    live.name = "meter 1 on line A";
+    live.line = "A";
+    live.counts.rounds = 10;
+    live.counts.confirmed = 2;
+    live.log.intact_reads = 12;
+    soak::MeterOutcome dead = live;
+    dead.name = "meter 5 on line A";
+    dead.dead = true;
+    dead.counts = {};
+    dead.offline_reports = 1;
+    outcome.meters = {live, dead};
+    outcome.host = live.counts;
+    outcome.host_errors = 3;
+    outcome.diagnostics.round_lines = 10;
+    outcome.diagnostics.error_lines = 3;
+    outcome.after_warm_up.peak_kib = 5000;
+    outcome.at_end.peak_kib = 5000 + 2048;
+    return outcome;
+}
+
+soak::SoakOptions ten_seconds()
+{
+    soak::SoakOptions options;
+    options.seconds = 10;
+    options.rss_margin_kib = 2048;
+    return options;
+}
+
+TEST(SoakVerdict, PassesASoundRunAndNamesEachThingThatWentWrong)
+{
+    EXPECT_EQ(soak::verdict(ten_seconds(), sound_run()), std::vector<std::string>{});
+
+    using Spoil = std::function<void(soak::Outcome&)>;
+    const std::pair<Spoil, const char*> spoiled[] = {
+        {[](soak::Outcome& o) { o.problems = {"meter 1 on line A: torn record"}; }, "torn record"},
+        {[](soak::Outcome& o) { o.host.bad_records = 1; }, "not a block their own meter served"},
+        {[](soak::Outcome& o) { o.host.bad_writes = 2; }, "2 write outcomes contradict"},
+        {[](soak::Outcome& o) { o.readers.inconsistent = 1; }, "snapshot or value requests"},
+        {[](soak::Outcome& o) { o.host.confirmed = 0; }, "no write was confirmed"},
+        {[](soak::Outcome& o) { o.meters[1].counts.rounds = 1; }, "dead but published"},
+        {[](soak::Outcome& o) { o.meters[1].offline_reports = 0; }, "never reported offline"},
+        {[](soak::Outcome& o) { o.meters[0].counts.rounds = 0; }, "completed no round"},
+        {[](soak::Outcome& o) { o.meters[0].log.intact_reads = 9; }, "more records published"},
+        {[](soak::Outcome& o) { o.lines[0].unrecognised_log_lines = 1; }, "does not know"},
+        {[](soak::Outcome& o) { o.lines[0].faults.reopened = 0; }, "never reopened"},
+        {[](soak::Outcome& o) {
+             o.diagnostics.other_lines = 1;
+             o.diagnostics.samples = {"rvSize is 01"};
+         },
+         "'rvSize is 01'"},
+        {[](soak::Outcome& o) { o.diagnostics.round_lines = 9; }, "9 round lines for 10 records"},
+        {[](soak::Outcome& o) { o.diagnostics.error_lines = 4; }, "4 error lines for 3"},
+        {[](soak::Outcome& o) { o.at_end.peak_kib += 1; }, "peak RSS grew"},
+    };
+    for (const auto& [spoil, named] : spoiled) {
+        soak::Outcome outcome = sound_run();
+        spoil(outcome);
+        const std::vector<std::string> failures = soak::verdict(ten_seconds(), outcome);
+        ASSERT_EQ(failures.size(), 1u) << named << ": " << testing::PrintToString(failures);
+        EXPECT_NE(failures[0].find(named), std::string::npos) << failures[0];
+    }
+
+    // A run too short for the terminal to be reopened is not held to it.
+    soak::Outcome short_run = sound_run();
+    short_run.lines[0].faults.reopened = 0;
+    soak::SoakOptions five_seconds = ten_seconds();
+    five_seconds.seconds = 5;
+    EXPECT_EQ(soak::verdict(five_seconds, short_run), std::vector<std::string>{});
+}
+
+std::string summary_of(const soak::Outcome& outcome, const std::vector<std::string>& failures)
+{
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    soak::print_summary(out, ten_seconds(), outcome, failures);
+    std::fclose(out);
+    const std::string summary(text, size);
+    std::free(text);
+    return summary;
+}
+
+TEST(SoakSummary, EndsInTheVerdictWithEachFailure)
+{
+    const std::string passed = summary_of(sound_run(), {});
+    EXPECT_NE(passed.find("soak: meter 5 on line A, data id 0 (dead): 0 polls"), std::string::npos)
+        << passed;
+    EXPECT_EQ(passed.substr(passed.size() - 11), "soak: PASS\n");
+    const std::string failed = summary_of(sound_run(), {"one", "two"});
+    EXPECT_NE(failed.find("soak: FAIL: one\nsoak: FAIL: two\nsoak: FAILED\n"), std::string::npos)
+        << failed;
 }
 
 }  // namespace

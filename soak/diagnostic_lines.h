@@ -1,27 +1,25 @@
-// The module's diagnostic lines, caught where it writes them: standard
-// output (file descriptor 1) is turned into a pipe that a thread reads, and
-// every line must be whole, exactly "rvSize is N" (one per completed round)
-// or "SPModbus get error" (one per failed exchange). Lines written by devices
-// on different line threads at once must never run into each other.
-// The soak's own output goes to a duplicate of the original standard output.
+// The module's diagnostic lines, caught where it writes them (standard
+// output, through meterhost's tap) and counted by meterhost's one rule
+// (module_lines.h): every line must be whole, "rvSize is N" or "SPModbus get
+// error". Lines written by devices on different line threads at once must
+// never run into each other. The soak's own output goes to a duplicate of
+// the original standard output.
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "devhost/meterhost/module_lines.h"
+
+namespace meterhost {
+class ModuleOutputTap;
+}
 
 namespace soak {
 
-enum class DiagnosticLine { Round, Error, Other };
-
-// What a line (without its line feed) is.
-DiagnosticLine classify_diagnostic_line(const std::string& line);
-
-struct DiagnosticCounts {
-    unsigned long round_lines = 0;
-    unsigned long error_lines = 0;
-    unsigned long other_lines = 0;  // torn, run together, or unknown
+struct DiagnosticCounts : meterhost::ModuleLineCounts {
     std::vector<std::string> samples;  // the first few of the other lines
 };
 
@@ -40,12 +38,10 @@ public:
     DiagnosticCounts finish();
 
 private:
-    void read_lines(int fd);
-
     int original_ = -1;  // where standard output went
     std::FILE* summary_ = nullptr;
-    std::thread reader_;
     DiagnosticCounts counts_;
+    std::unique_ptr<meterhost::ModuleOutputTap> tap_;
 };
 
 }  // namespace soak

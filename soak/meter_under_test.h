@@ -50,6 +50,7 @@ public:
     const int slave;
     const bool dead;
     // Set once the host has loaded the meter's device.
+    std::size_t index = 0;  // the session's (meterhost::MeterIdentity::index)
     std::uint32_t data_id = 0;
     std::string port;
     SMDSPDevice* device = nullptr;

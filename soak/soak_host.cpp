@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "host/smd_spdevice.h"
-#include "devhost/lines/line_transport.h"
+#include "devhost/meterhost/bench_session.h"
 
 namespace soak {
 
@@ -12,12 +11,7 @@ namespace {
 constexpr int kRecordKind = 5156;
 constexpr unsigned kRecordSize = 131;
 constexpr std::size_t kRegistersOffset = 4;
-constexpr int kWriteRegister = 206;
-constexpr int kWriteRegisters = 210;
-constexpr int kOutcomeQuery = 0;
-constexpr std::int32_t kConfirmed = 1;
-constexpr std::int32_t kRefused = 3;
-constexpr std::int32_t kPending = -1;
+using meterhost::WriteOutcome;
 
 }  // namespace
 
@@ -42,43 +36,22 @@ std::string record_problem(const MeterUnderTest& meter, int kind, const unsigned
     return "";
 }
 
-RecordCheck::RecordCheck(MeterUnderTest& meter, devhost::RecordSink& next)
-    : meter_(meter), next_(next)
+void check_record(MeterUnderTest& meter, int kind, const unsigned char* data,
+                  unsigned int length)
 {
-}
-
-bool RecordCheck::publish(SMDVDevice& device, int kind, const unsigned char* data,
-                          unsigned int length, bool urgent)
-{
-    ++meter_.counts.rounds;
-    const std::string problem = record_problem(meter_, kind, data, length);
+    ++meter.counts.rounds;
+    const std::string problem = record_problem(meter, kind, data, length);
     if (!problem.empty()) {
-        ++meter_.counts.bad_records;
-        note_problem(meter_.problems, meter_.name() + ": " + problem);
+        ++meter.counts.bad_records;
+        note_problem(meter.problems, meter.name() + ": " + problem);
     }
-    const bool taken = next_.publish(device, kind, data, length, urgent);
-    ++meter_.published;
-    return taken;
+    ++meter.published;
 }
 
-bool RecordCheck::save_history(SMDVDevice& device, const unsigned char* data,
-                               unsigned int length)
-{
-    return next_.save_history(device, data, length);
-}
-
-MeterWriter::MeterWriter(devhost::LineTransport& transport, SimulatedLine& line,
+MeterWriter::MeterWriter(meterhost::BenchSession& session, SimulatedLine& line,
                          std::uint32_t seed)
-    : transport_(transport), line_(line), random_(seed)
+    : session_(session), line_(line), random_(seed)
 {
-}
-
-std::int32_t MeterWriter::query_outcome(MeterUnderTest& meter)
-{
-    std::int32_t outcome = 0;
-    int count = 0;
-    meter.device->DeviceIoControl(kOutcomeQuery, nullptr, 0, &outcome, sizeof outcome, count);
-    return count == sizeof outcome ? outcome : -2;
 }
 
 // One register, a run of registers, or the whole block, with values not
@@ -99,58 +72,51 @@ void MeterWriter::write(MeterUnderTest& meter)
         address = static_cast<std::uint16_t>(
             metersim::kFirstRegister + random_() % (metersim::kRegisterCount - count + 1));
     }
-    std::vector<std::uint16_t> request{address};
+    std::vector<std::uint16_t> values;
     for (std::size_t i = 0; i < count; ++i)
-        request.push_back(meter.next_value());
-    const std::vector<std::uint16_t> values(request.begin() + 1, request.end());
-
-    const int code = count == 1 ? kWriteRegister : kWriteRegisters;
-    int out_count = 0;
-    meter.device->DeviceIoControl(code, request.data(), static_cast<int>(request.size() * 2),
-                                  nullptr, 0, out_count);
-    transport_.perform_pending();
+        values.push_back(meter.next_value());
+    const WriteOutcome outcome = session_.write_registers(meter.index, address, values);
     const std::string what = count == 1 ? "write " + std::to_string(address) + " = " +
                                               std::to_string(values[0])
                                         : "write " + std::to_string(count) +
                                               " registers from " + std::to_string(address);
-    check_write(meter, what, address, values);
+    check_write(meter, outcome.answer, what, address, values);
 }
 
 std::string write_outcome_problem(std::int32_t outcome, bool applied, const WriteTaken& taken,
                                   const std::string& what)
 {
     switch (outcome) {
-    case kConfirmed:
+    case WriteOutcome::kConfirmed:
         if (!applied)
             return "confirmed but not in the meter's registers";
         if (taken.what != what || taken.faulted)
             return "confirmed but the meter's last write was '" + taken.what +
                    (taken.faulted ? "' with a fault" : "'");
         return "";
-    case kRefused:
+    case WriteOutcome::kRefused:
         return taken.what == what && !taken.wrong_echo ? "refused though the meter echoed it" : "";
-    case kPending:
+    case WriteOutcome::kPending:
         return "";
     default:
         return "outcome query answered " + std::to_string(outcome);
     }
 }
 
-void MeterWriter::check_write(MeterUnderTest& meter, const std::string& what,
+void MeterWriter::check_write(MeterUnderTest& meter, std::int32_t outcome, const std::string& what,
                               std::uint16_t address, const std::vector<std::uint16_t>& values)
 {
     HostCounts& counts = meter.counts;
     ++counts.writes;
-    const std::int32_t outcome = query_outcome(meter);
     const WriteTaken taken = line_.slave_log(meter.slave).last_write;
     const metersim::RegisterValues registers = line_.registers(meter.slave);
     bool applied = true;
     for (std::size_t i = 0; i < values.size(); ++i)
         applied = applied && registers[address - metersim::kFirstRegister + i] == values[i];
 
-    counts.confirmed += outcome == kConfirmed;
-    counts.refused += outcome == kRefused;
-    counts.unanswered += outcome == kPending;
+    counts.confirmed += outcome == WriteOutcome::kConfirmed;
+    counts.refused += outcome == WriteOutcome::kRefused;
+    counts.unanswered += outcome == WriteOutcome::kPending;
     const std::string problem = write_outcome_problem(outcome, applied, taken, what);
     if (!problem.empty()) {
         ++counts.bad_writes;

@@ -1,20 +1,18 @@
-// The host side of the soak beyond meterhost's own line threads: every
-// record a meter's device publishes is checked against what that meter
-// served before it goes on to meterhost's recorder, and writes, made on the
-// line's thread between polls, are checked against what the meter actually
-// did with them.
+// The host side of the soak beyond what meterhost's session does by itself:
+// every record a meter's device publishes is checked against what that
+// meter served, and writes, made through the session on the line's thread
+// between polls, are checked against what the meter actually did with them.
 #pragma once
 
 #include <cstdint>
 #include <random>
 #include <string>
 
-#include "devhost/runtime/backends.h"
 #include "soak/meter_under_test.h"
 #include "soak/simulated_line.h"
 
-namespace devhost {
-class LineTransport;
+namespace meterhost {
+class BenchSession;
 }
 
 namespace soak {
@@ -25,37 +23,25 @@ namespace soak {
 std::string record_problem(const MeterUnderTest& meter, int kind, const unsigned char* data,
                            unsigned int length);
 
-// The record sink of one meter's device: checks each record at once, counts
-// it, and hands it on to the host's own sink.
-class RecordCheck final : public devhost::RecordSink {
-public:
-    RecordCheck(MeterUnderTest& meter, devhost::RecordSink& next);
+// A record the meter's device published, as the session tells it: counted,
+// checked at once, its problem noted.
+void check_record(MeterUnderTest& meter, int kind, const unsigned char* data,
+                  unsigned int length);
 
-    bool publish(SMDVDevice& device, int kind, const unsigned char* data, unsigned int length,
-                 bool urgent) override;
-    bool save_history(SMDVDevice& device, const unsigned char* data,
-                      unsigned int length) override;
-
-private:
-    MeterUnderTest& meter_;
-    devhost::RecordSink& next_;
-};
-
-// Writes to the meters of one line, on the line's thread.
+// Writes to the meters of one line through the session, on the line's thread.
 class MeterWriter {
 public:
-    MeterWriter(devhost::LineTransport& transport, SimulatedLine& line, std::uint32_t seed);
+    MeterWriter(meterhost::BenchSession& session, SimulatedLine& line, std::uint32_t seed);
 
     // One write of random registers of the meter, its exchange and the
     // check of its outcome.
     void write(MeterUnderTest& meter);
 
 private:
-    std::int32_t query_outcome(MeterUnderTest& meter);
-    void check_write(MeterUnderTest& meter, const std::string& what, std::uint16_t address,
-                     const std::vector<std::uint16_t>& values);
+    void check_write(MeterUnderTest& meter, std::int32_t outcome, const std::string& what,
+                     std::uint16_t address, const std::vector<std::uint16_t>& values);
 
-    devhost::LineTransport& transport_;
+    meterhost::BenchSession& session_;
     SimulatedLine& line_;
     std::mt19937 random_;
 };

@@ -3,19 +3,27 @@
 #include <climits>
 #include <ctime>
 #include <memory>
+#include <thread>
 
 #include <unistd.h>
 
 #include "devhost/history/history_store.h"
-#include "host/spmodbus.h"
+#include "devhost/meterhost/line_changes.h"
+#include "devhost/meterhost/line_poller.h"
+#include "devhost/meterhost/snapshot_view.h"
 #include "devhost/runtime/module_identity.h"
 #include "devhost/runtime/module_loader.h"
-#include "devhost/lines/line_transport.h"
+#include "host/spmodbus.h"
 #include "metersim/simulator.h"
 
 namespace meterhost {
 
 namespace {
+
+// Control requests of the device for writes, and its outcome query.
+constexpr int kWriteRegister = 206;
+constexpr int kWriteRegisters = 210;
+constexpr int kOutcomeQuery = 0;  // any code without a meaning of its own
 
 // kalvorpowermeter.so in the folder of the running executable.
 std::string default_module_path()
@@ -51,29 +59,27 @@ std::unique_ptr<devhost::HistoryStore> open_history(const std::string& path)
 
 }  // namespace
 
-BenchSession::BenchSession(const HostOptions& options, const HostConfig& config,
-                           Reporter report)
-    : options_(options),
-      report_(std::move(report)),
-      history_(open_history(options_.history_file)),
-      recorder_(history_.get(), report_)
+BenchSession::BenchSession(SessionOptions options, SessionEvents& events)
+    : options_(std::move(options)),
+      events_(events),
+      report_([&events](const std::string& text) { events.message(text); }),
+      history_(open_history(options_.history_file))
 {
-    HostConfig lines = config;
-    if (lines.simulated())
-        start_simulator(lines.lines.front());
+    if (options_.simulated())
+        start_simulator(options_.lines.front());
     try {
-        load_devices(lines);
+        load_devices();
     } catch (...) {
         tear_down();  // the destructor does not run for a constructor that throws
         throw;
     }
 }
 
-void BenchSession::start_simulator(LineConfig& line)
+void BenchSession::start_simulator(LineSetup& line)
 {
     metersim::SimulatorOptions simulated;
     simulated.slaves.clear();
-    for (const MeterConfig& meter : line.meters)
+    for (const MeterSetup& meter : line.meters)
         simulated.slaves.push_back(meter.slave);
     simulated.baud = line.baud;
     simulated.parity = line.parity;
@@ -87,57 +93,69 @@ void BenchSession::start_simulator(LineConfig& line)
     }
     simulator_->start();
     line.port = simulator_->port_path();
-    for (MeterConfig& meter : line.meters)
+    for (MeterSetup& meter : line.meters)
         meter.json["port"] = line.port;
     std::string slaves;
-    for (const MeterConfig& meter : line.meters)
+    for (const MeterSetup& meter : line.meters)
         slaves += (slaves.empty() ? " " : ", ") + std::to_string(meter.slave);
     report_(line.meters.size() == 1 ? "no --port: using a simulated meter on " + line.port
                                     : "no --port: using simulated meters" + slaves + " on " +
                                           line.port);
 }
 
-std::unique_ptr<devhost::LoadedModule> load_module(
-    const HostOptions& options, const std::function<void(const std::string&)>& report)
+std::unique_ptr<devhost::LoadedModule> load_module(const std::string& module,
+                                                   const Reporter& report)
 {
-    const std::string path = options.module.empty() ? default_module_path() : options.module;
-    std::unique_ptr<devhost::LoadedModule> module;
+    const std::string path = module.empty() ? default_module_path() : module;
+    std::unique_ptr<devhost::LoadedModule> loaded;
     try {
-        module = std::make_unique<devhost::LoadedModule>(path);
+        loaded = std::make_unique<devhost::LoadedModule>(path);
     } catch (const devhost::ModuleLoadError& error) {
         throw SetupFailure(kExitUsage, error.what());
     }
     report("loaded " + path + ": " + devhost::describe(devhost::read_module_identity(path)));
-    return module;
+    return loaded;
 }
 
-void BenchSession::load_devices(const HostConfig& config)
+void BenchSession::transport_message(std::size_t line, const std::string& text)
 {
-    module_ = load_module(options_, report_);
+    events_.message(text);
+    const std::string& port = lines_.at(line).port;
+    switch (line_change_in(text, port)) {
+    case LineChange::Lost: events_.line_lost(port); break;
+    case LineChange::Back: events_.line_back(port); break;
+    case LineChange::None: break;
+    }
+}
+
+void BenchSession::load_devices()
+{
+    module_ = load_module(options_.module, report_);
     std::size_t index = 0;
-    lines_.reserve(config.lines.size());
-    for (const LineConfig& line_config : config.lines) {
+    lines_.reserve(options_.lines.size());
+    for (const LineSetup& setup : options_.lines) {
+        const std::size_t line_index = lines_.size();
         MeterLine& line = lines_.emplace_back();
-        line.port = line_config.port;
-        line.transport = std::make_unique<devhost::LineTransport>(report_);
-        line.meters.reserve(line_config.meters.size());
-        for (const MeterConfig& meter_config : line_config.meters) {
-            MeterDevice& meter = line.meters.emplace_back();
-            meter.index = index++;
-            meter.port = line.port;
-            meter.slave = meter_config.slave;
-            meter.data_id = meter_config.data_id;
+        line.port = setup.port;
+        line.transport = std::make_unique<devhost::LineTransport>(
+            [this, line_index](const std::string& text) { transport_message(line_index, text); });
+        for (const MeterSetup& meter_setup : setup.meters) {
+            MeterDevice& meter = *line.meters.emplace_back(std::make_unique<MeterDevice>());
+            meter.id = {index++, line_index, line.port, meter_setup.slave, meter_setup.data_id};
+            identities_.push_back(meter.id);
+            devices_.push_back(&meter);
+            meter.records = std::make_unique<MeterRecords>(meter.id, history_.get(), events_);
             try {
                 meter.device = module_->create_device();
             } catch (const devhost::ModuleLoadError& error) {
                 throw SetupFailure(kExitUsage, error.what());
             }
-            meter.binding =
-                devhost::bind_backends(*meter.device, {line.transport.get(), &recorder_, nullptr});
-            if (!meter.device->Init(std::weak_ptr<SMDController>(), meter.data_id,
-                                    meter_config.json))
+            meter.binding = devhost::bind_backends(
+                *meter.device, {line.transport.get(), meter.records.get(), nullptr});
+            if (!meter.device->Init(std::weak_ptr<SMDController>(), meter.id.data_id,
+                                    meter_setup.json))
                 throw SetupFailure(kExitUsage, "the device for slave " +
-                                                   std::to_string(meter.slave) + " on " +
+                                                   std::to_string(meter.id.slave) + " on " +
                                                    line.port + " rejected its configuration");
             // The back-end has said why already.
             if (meter.device->OpenPort() != 0)
@@ -146,12 +164,12 @@ void BenchSession::load_devices(const HostConfig& config)
     }
 }
 
-std::size_t BenchSession::meter_count() const
+std::vector<std::string> BenchSession::ports() const
 {
-    std::size_t count = 0;
+    std::vector<std::string> ports;
     for (const MeterLine& line : lines_)
-        count += line.meters.size();
-    return count;
+        ports.push_back(line.port);
+    return ports;
 }
 
 void BenchSession::watch_lines(devhost::LineObserver* observer)
@@ -160,26 +178,77 @@ void BenchSession::watch_lines(devhost::LineObserver* observer)
         line.transport->set_observer(observer);
 }
 
-bool BenchSession::restore_from_history(MeterDevice& meter)
+void BenchSession::restore_from_history()
 {
     if (!history_)
-        return false;
-    const auto stored = history_->newest(meter.data_id);
-    if (!stored)
-        return false;
-    const int taken = meter.device->LoadFromCache(stored->bytes.data(),
-                                                  static_cast<int>(stored->bytes.size()));
-    const std::string which = meter_count() > 1 ? "slave " + std::to_string(meter.slave) + " on " +
-                                                      meter.port + ": "
-                                                : "";
-    if (taken == 0) {
-        report_("history: " + which + "the device did not take the newest stored record (" +
-                std::to_string(stored->bytes.size()) + " bytes)");
-        return false;
+        return;
+    for (MeterDevice* meter : devices_) {
+        const auto stored = history_->newest(meter->id.data_id);
+        if (!stored)
+            continue;
+        const int taken = meter->device->LoadFromCache(stored->bytes.data(),
+                                                       static_cast<int>(stored->bytes.size()));
+        const std::string which = devices_.size() > 1 ? "slave " + std::to_string(meter->id.slave) +
+                                                            " on " + meter->id.port + ": "
+                                                      : "";
+        if (taken == 0) {
+            report_("history: " + which + "the device did not take the newest stored record (" +
+                    std::to_string(stored->bytes.size()) + " bytes)");
+            continue;
+        }
+        report_(which + "restored the record stored " + local_time_text(stored->stored_at_ms) +
+                " from history");
+        if (const auto text = request_snapshot(*meter->device))
+            events_.round_done(meter->id, *text, 0, 0);
     }
-    report_(which + "restored the record stored " + local_time_text(stored->stored_at_ms) +
-            " from history");
+}
+
+bool BenchSession::poll(const PollPolicy& policy, const StopSignal& stop)
+{
+    std::vector<std::unique_ptr<LinePoller>> pollers;
+    for (MeterLine& line : lines_)
+        pollers.push_back(std::make_unique<LinePoller>(line, policy, events_));
+    if (pollers.size() == 1) {
+        pollers.front()->run(stop);
+    } else {
+        std::vector<std::thread> threads;
+        for (auto& poller : pollers)
+            threads.emplace_back([&poller, &stop] { poller->run(stop); });
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+    for (const auto& poller : pollers)
+        if (!poller->all_rounds_completed())
+            return false;
     return true;
+}
+
+WriteOutcome BenchSession::write_registers(std::size_t meter, std::uint16_t address,
+                                           const std::vector<std::uint16_t>& values)
+{
+    MeterDevice& written = *devices_.at(meter);
+    devhost::LineTransport& transport = *lines_.at(written.id.line).transport;
+    std::vector<std::uint16_t> request{address};
+    request.insert(request.end(), values.begin(), values.end());
+    const int code = values.size() == 1 ? kWriteRegister : kWriteRegisters;
+    int count = 0;
+    written.device->DeviceIoControl(code, request.data(), static_cast<int>(request.size() * 2),
+                                    nullptr, 0, count);
+    transport.perform_pending();
+
+    WriteOutcome outcome;
+    std::int32_t answer = 0;
+    count = 0;
+    written.device->DeviceIoControl(kOutcomeQuery, nullptr, 0, &answer, sizeof answer, count);
+    if (count == sizeof answer)
+        outcome.answer = answer;
+    outcome.last_failure = transport.last_failure();
+    return outcome;
+}
+
+unsigned long BenchSession::line_errors(std::size_t line) const
+{
+    return lines_.at(line).transport->error_count();
 }
 
 BenchSession::~BenchSession() { tear_down(); }
@@ -187,14 +256,15 @@ BenchSession::~BenchSession() { tear_down(); }
 void BenchSession::tear_down()
 {
     for (MeterLine& line : lines_) {
-        for (MeterDevice& meter : line.meters) {
-            if (meter.device != nullptr)
-                line.transport->forget(*meter.device);
-            meter.device.reset();  // through the virtual destructor, in the module's code
-            meter.binding.reset();
+        for (auto& meter : line.meters) {
+            if (meter->device != nullptr)
+                line.transport->forget(*meter->device);
+            meter->device.reset();  // through the virtual destructor, in the module's code
+            meter->binding.reset();
         }
     }
     lines_.clear();
+    devices_.clear();
     module_.reset();  // providers, then the module itself
     simulator_.reset();
     history_.reset();

@@ -1,23 +1,26 @@
-// Everything one meterhost run sets up: the history store, the simulated
-// line when no port is given, and per line its back-end with one
-// module device per meter, each configured, bound to its line's back-end
-// and with its port open. Torn down in the reverse order: the devices
-// before the providers before the module.
+// A bench session: everything one run over meters sets up, and its polling.
+// It opens the history store, starts the simulated line when it is to drive
+// one, loads the module, and per line makes its back-end with one module
+// device per meter, each configured, bound to its line's back-end and its own
+// record sink and with its port open. What happens comes out as typed events
+// (session_events.h). Torn down in the reverse order: the devices before the
+// providers before the module.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "devhost/runtime/backends.h"
-#include "devhost/meterhost/command_line.h"
-#include "host/spmodbus.h"
-#include "devhost/meterhost/host_config.h"
-#include "devhost/meterhost/round_recorder.h"
 #include "devhost/lines/line_transport.h"
+#include "devhost/meterhost/meter_identity.h"
+#include "devhost/meterhost/meter_records.h"
+#include "devhost/meterhost/reporter.h"
+#include "devhost/meterhost/session_events.h"
+#include "devhost/meterhost/session_options.h"
+#include "devhost/runtime/backends.h"
+#include "host/spmodbus.h"
 
 namespace devhost {
 class HistoryStore;
@@ -29,6 +32,8 @@ class Simulator;
 }
 
 namespace meterhost {
+
+class StopSignal;
 
 // A run that cannot start: the message for standard error (empty when it has
 // been given already) and the exit status.
@@ -42,17 +47,27 @@ struct SetupFailure : std::runtime_error {
 
 constexpr int kExitUsage = 2;  // command line, configuration, port or module unusable
 
-// The module --module names (default: kalvorpowermeter.so beside meterhost),
+// The module at `path` (empty: kalvorpowermeter.so beside the executable),
 // loaded, with one message naming its version and build id. Throws
 // SetupFailure.
-std::unique_ptr<devhost::LoadedModule> load_module(
-    const HostOptions& options, const std::function<void(const std::string&)>& report);
+std::unique_ptr<devhost::LoadedModule> load_module(const std::string& path,
+                                                   const Reporter& report);
 
+// What a register write came to, as the meter's device tells it.
+struct WriteOutcome {
+    static constexpr std::int32_t kConfirmed = 1;  // the meter echoed the write
+    static constexpr std::int32_t kRefused = 3;    // its reply did not echo it
+    static constexpr std::int32_t kPending = -1;   // no reply taken
+    static constexpr std::int32_t kNoAnswer = -2;  // the device did not answer the query
+
+    std::int32_t answer = kNoAnswer;
+    std::string last_failure;  // the latest failed exchange of the meter's line, or empty
+};
+
+// One meter: who it is, its device, and where its device's records go.
 struct MeterDevice {
-    std::size_t index = 0;  // in the order of the configuration, over all lines
-    std::string port;
-    int slave = 1;
-    std::uint32_t data_id = 0;
+    MeterIdentity id;
+    std::unique_ptr<MeterRecords> records;
     std::unique_ptr<SPModbus> device;
     devhost::BackendBinding binding;
 };
@@ -62,48 +77,65 @@ struct MeterDevice {
 struct MeterLine {
     std::string port;
     std::unique_ptr<devhost::LineTransport> transport;
-    std::vector<MeterDevice> meters;
+    std::vector<std::unique_ptr<MeterDevice>> meters;
 };
 
 class BenchSession {
 public:
-    using Reporter = std::function<void(const std::string&)>;
-
-    // Throws SetupFailure.
-    BenchSession(const HostOptions& options, const HostConfig& config, Reporter report);
+    // Throws SetupFailure. The events outlive the session.
+    BenchSession(SessionOptions options, SessionEvents& events);
     ~BenchSession();
     BenchSession(const BenchSession&) = delete;
     BenchSession& operator=(const BenchSession&) = delete;
 
-    std::vector<MeterLine>& lines() { return lines_; }
-    std::size_t meter_count() const;
-    // The first meter and its line, for runs of one meter (write).
-    SMDSPDevice& device() { return *lines_.front().meters.front().device; }
-    devhost::LineTransport& transport() { return *lines_.front().transport; }
-    const std::string& port() const { return lines_.front().port; }
-    RoundRecorder& recorder() { return recorder_; }
-    // The simulated line meterhost started, or null.
-    metersim::Simulator* simulator() { return simulator_.get(); }
+    // Every meter, in the order of the options over all lines.
+    const std::vector<MeterIdentity>& meters() const { return identities_; }
+    // The lines' ports, in order (a simulated line's as it runs).
+    std::vector<std::string> ports() const;
 
     // Every frame of every line to the observer (a trace); null for none.
     void watch_lines(devhost::LineObserver* observer);
 
-    // Offers the newest record stored for the meter's data id to its device;
-    // true when it took it (which completes a round at once).
-    bool restore_from_history(MeterDevice& meter);
+    // Offers each meter's device the newest record stored for its data id;
+    // one that takes it completes a round at once, told as round_done with
+    // rounds 0.
+    void restore_from_history();
+
+    // Polls every line until a stop request or, with policy.rounds, until
+    // every meter has completed them or is offline: one line on the calling
+    // thread, several each on a thread of its own, as a gateway runs its
+    // serial ports. True when every meter completed its rounds (always
+    // without policy.rounds).
+    bool poll(const PollPolicy& policy, const StopSignal& stop);
+
+    // Writes the values to the meter's registers from `address` on, through
+    // its device, and asks the device how it went. Only on the meter's line
+    // thread: from polled(), or while the session does not poll.
+    WriteOutcome write_registers(std::size_t meter, std::uint16_t address,
+                                 const std::vector<std::uint16_t>& values);
+
+    // The meter's device, for requests that make no transaction (snapshot
+    // text, values), from any thread.
+    SPModbus& device(std::size_t meter) { return *devices_.at(meter)->device; }
+    // Failed exchanges of the line's meters so far; while the session does
+    // not poll.
+    unsigned long line_errors(std::size_t line) const;
 
 private:
-    void start_simulator(LineConfig& line);
-    void load_devices(const HostConfig& config);
+    void start_simulator(LineSetup& line);
+    void load_devices();
     void tear_down();
+    void transport_message(std::size_t line, const std::string& text);
 
-    HostOptions options_;
+    SessionOptions options_;
+    SessionEvents& events_;
     Reporter report_;
     std::unique_ptr<devhost::HistoryStore> history_;
     std::unique_ptr<metersim::Simulator> simulator_;
-    RoundRecorder recorder_;
     std::unique_ptr<devhost::LoadedModule> module_;
     std::vector<MeterLine> lines_;
+    std::vector<MeterIdentity> identities_;
+    std::vector<MeterDevice*> devices_;  // by meter index
 };
 
 }  // namespace meterhost

@@ -1,13 +1,12 @@
-// What meterhost does: poll and write with a set-up session, scan a line.
+// What meterhost does: poll and write through a bench session, scan a line.
 #pragma once
-
-#include <functional>
-#include <string>
 
 #include "devhost/meterhost/bench_session.h"
 #include "devhost/meterhost/command_line.h"
+#include "devhost/meterhost/host_config.h"
 #include "devhost/meterhost/host_messages.h"
 #include "devhost/meterhost/host_output.h"
+#include "devhost/meterhost/reporter.h"
 
 namespace devhost {
 class LineObserver;
@@ -15,24 +14,26 @@ class LineObserver;
 
 namespace meterhost {
 
-using Reporter = std::function<void(const std::string&)>;
-
 // A polling run that ended with a meter offline short of its --rounds.
 constexpr int kExitMeterOffline = 1;
 
+// Every frame of the run's lines goes to `trace` (null for none). Each
+// throws SetupFailure when the run cannot start.
+
 // Polls every line until --rounds or a stop signal; returns the exit status.
 // On a terminal the meters show in the live view, which takes the messages.
-int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
-             HostMessages& messages);
+int run_poll(const HostOptions& options, const HostConfig& config, HostOutput& out,
+             HostMessages& messages, devhost::LineObserver* trace);
 
-// One register write and its outcome; 0 confirmed, 1 not.
-int run_write(BenchSession& session, const HostOptions& options, HostOutput& out);
+// One register write to the first meter and its outcome; 0 confirmed, 1 not.
+int run_write(const HostOptions& options, const HostConfig& config, HostOutput& out,
+              HostMessages& messages, devhost::LineObserver* trace);
 
 // A scan that found no meter.
 constexpr int kExitNoMeterFound = 1;
 
 // Finds the meters on the one --port line (scan_plan.h), printing each as it
-// is found; 0 when it found any. Throws SetupFailure.
+// is found; 0 when it found any.
 int run_scan(const HostOptions& options, HostOutput& out, const Reporter& report,
              devhost::LineObserver* trace);
 

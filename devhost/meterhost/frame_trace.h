@@ -5,11 +5,11 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
 
 #include "devhost/lines/line.h"
+#include "devhost/meterhost/reporter.h"
 
 namespace meterhost {
 
@@ -23,8 +23,6 @@ std::string trace_line(const devhost::LineSettings& line, const devhost::LineFra
 
 class FrameTrace final : public devhost::LineObserver {
 public:
-    using Reporter = std::function<void(const std::string&)>;
-
     // Creates or empties the file; throws std::runtime_error naming it when
     // it cannot. A write that fails later is reported once, and the trace
     // stops there.

@@ -4,15 +4,16 @@
 // to standard error as well only when that is not the view's terminal.
 #pragma once
 
-#include <functional>
 #include <mutex>
 #include <string>
+
+#include "devhost/meterhost/reporter.h"
 
 namespace meterhost {
 
 class HostMessages {
 public:
-    using Listener = std::function<void(const std::string&)>;
+    using Listener = Reporter;
 
     void report(const std::string& line);
 

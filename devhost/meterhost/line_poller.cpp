@@ -24,80 +24,91 @@ std::string seconds_text(double value)
     return text;
 }
 
-}  // namespace
-
-LinePoller::LinePoller(MeterLine& line, RoundRecorder& recorder, MeterObserver& observer,
-                       const HostOptions& options, Reporter report)
-    : line_(line),
-      recorder_(recorder),
-      observer_(observer),
-      options_(options),
-      report_(std::move(report))
+// Makes the device's poll and carries out its exchanges; true when every
+// one was answered. The line's back-end tells no more of an exchange than
+// its counts per device (line_transport.h), so the poll reads them around
+// the exchanges.
+bool exchange_answered(devhost::LineTransport& transport, SPModbus& device)
 {
-    for (MeterDevice& meter : line_.meters)
-        polled_.push_back(
-            {&meter, MeterHealth(seconds(options.retry_min_s), seconds(options.retry_max_s))});
-}
-
-std::string LinePoller::name(const MeterDevice& meter) const
-{
-    return "meter " + std::to_string(meter.slave) + " on " + meter.port;
-}
-
-void LinePoller::poll(Polled& polled)
-{
-    SMDSPDevice& device = *polled.meter->device;
-    devhost::LineTransport& transport = *line_.transport;
     const auto before = transport.meter_counts(device);
-    const unsigned long rounds_before = recorder_.rounds(device);
     device.RefreshStatus();
     transport.perform_pending();
     const auto after = transport.meter_counts(device);
-    const bool answered = after.errors == before.errors && after.answered > before.answered;
+    return after.errors == before.errors && after.answered > before.answered;
+}
 
-    const MeterHealth::Change change = polled.health.record(answered, Clock::now());
-    observer_.set_online(polled.meter->index, polled.health.online(), after.errors);
-    switch (change) {
+}  // namespace
+
+LinePoller::LinePoller(MeterLine& line, const PollPolicy& policy, SessionEvents& events)
+    : line_(line), policy_(policy), events_(events)
+{
+    for (auto& meter : line_.meters)
+        polled_.push_back({meter.get(),
+                           MeterHealth(seconds(policy.retry_min_s), seconds(policy.retry_max_s))});
+}
+
+PollOutcome LinePoller::poll(Polled& polled)
+{
+    MeterDevice& meter = *polled.meter;
+    devhost::LineTransport& transport = *line_.transport;
+    PollOutcome outcome;
+    meter.records->mark();
+    outcome.answered = exchange_answered(transport, *meter.device);
+    outcome.round_done = meter.records->published();
+    outcome.change = polled.health.record(outcome.answered, Clock::now());
+    outcome.online = polled.health.online();
+    outcome.errors = transport.meter_counts(*meter.device).errors;
+    if (outcome.change != MeterHealth::Change::None)
+        // An offline meter's failures are expected: they are not reported.
+        transport.set_quiet(*meter.device, !outcome.online);
+    if (outcome.round_done)
+        ++polled.completed;
+    outcome.rounds = polled.completed;
+    return outcome;
+}
+
+void LinePoller::tell(const Polled& polled, const PollOutcome& outcome)
+{
+    const MeterIdentity& meter = polled.meter->id;
+    switch (outcome.change) {
     case MeterHealth::Change::WentOffline:
-        transport.set_quiet(device, true);
-        report_(name(*polled.meter) + " is offline: " +
-                std::to_string(MeterHealth::kFailuresToOffline) +
-                " polls failed; tried again after " + seconds_text(options_.retry_min_s) +
-                ", the wait doubling up to " + seconds_text(options_.retry_max_s));
+        events_.went_offline(meter);
+        events_.message(meter_name(meter) + " is offline: " +
+                        std::to_string(MeterHealth::kFailuresToOffline) +
+                        " polls failed; tried again after " + seconds_text(policy_.retry_min_s) +
+                        ", the wait doubling up to " + seconds_text(policy_.retry_max_s));
         break;
     case MeterHealth::Change::CameBack:
-        transport.set_quiet(device, false);
-        report_(name(*polled.meter) + " answers again: online");
+        events_.back_online(meter);
+        events_.message(meter_name(meter) + " answers again: online");
         break;
     case MeterHealth::Change::None:
         break;
     }
-    if (recorder_.rounds(device) == rounds_before)
-        return;
-    ++polled.completed;
-    const auto text = request_snapshot(device);
-    if (!text) {
-        report_("the device of " + name(*polled.meter) + " gave no snapshot (request " +
-                std::to_string(kSnapshotTextRequest) + ")");
-        return;
+    if (outcome.round_done) {
+        if (const auto text = request_snapshot(*polled.meter->device))
+            events_.round_done(meter, *text, outcome.rounds, outcome.errors);
+        else
+            events_.message("the device of " + meter_name(meter) + " gave no snapshot (request " +
+                            std::to_string(kSnapshotTextRequest) + ")");
     }
-    observer_.round_done(polled.meter->index, *text, polled.completed, after.errors);
+    events_.polled(meter, outcome);
 }
 
 bool LinePoller::finished() const
 {
-    if (!options_.rounds)
+    if (!policy_.rounds)
         return false;
     return std::all_of(polled_.begin(), polled_.end(), [&](const Polled& polled) {
-        return polled.completed >= *options_.rounds || !polled.health.online();
+        return polled.completed >= *policy_.rounds || !polled.health.online();
     });
 }
 
 bool LinePoller::all_rounds_completed() const
 {
-    return !options_.rounds ||
+    return !policy_.rounds ||
            std::all_of(polled_.begin(), polled_.end(), [&](const Polled& polled) {
-               return polled.completed >= *options_.rounds;
+               return polled.completed >= *policy_.rounds;
            });
 }
 
@@ -111,7 +122,7 @@ Clock::time_point LinePoller::next_retry() const
 
 void LinePoller::run(const StopSignal& stop)
 {
-    const Clock::duration interval = seconds(options_.interval_s);
+    const Clock::duration interval = seconds(policy_.interval_s);
     Clock::time_point next_poll = Clock::now();
     while (!stop.requested()) {
         for (Polled& polled : polled_) {
@@ -119,9 +130,7 @@ void LinePoller::run(const StopSignal& stop)
                 return;
             if (!polled.health.due(Clock::now()))
                 continue;
-            poll(polled);
-            if (after_poll_)
-                after_poll_(*polled.meter);
+            tell(polled, poll(polled));
         }
         if (finished())
             return;

@@ -12,6 +12,7 @@
 #include "devhost/meterhost/module_output_tap.h"
 #include "devhost/meterhost/snapshot_view.h"
 #include "devhost/meterhost/terminal_screen.h"
+#include "sysio/write_all.h"
 
 namespace meterhost {
 
@@ -24,30 +25,16 @@ constexpr auto kMinRedrawGap =
 constexpr auto kPageTurn = std::chrono::seconds(LiveView::kPageSeconds);
 constexpr auto kClockTick = std::chrono::seconds(1);  // the clock and the ages move
 
-bool is_round_line(const std::string& line)
-{
-    static const std::string kRoundLine = "rvSize is ";
-    return line.size() > kRoundLine.size() && line.compare(0, kRoundLine.size(), kRoundLine) == 0 &&
-           line.find_first_not_of("0123456789", kRoundLine.size()) == std::string::npos;
-}
-
-void count_module_line(ModuleLineCounts& counts, const std::string& line)
-{
-    if (line == "SPModbus get error")
-        ++counts.error_lines;
-    else if (is_round_line(line))
-        ++counts.round_lines;
-    else
-        ++counts.other_lines;
-}
-
 }  // namespace
 
-LiveView::LiveView(std::vector<std::string> ports, std::vector<ViewMeter> meters)
+LiveView::LiveView(std::vector<std::string> ports, const std::vector<MeterIdentity>& meters)
     : pacer_(kMinRedrawGap, kClockTick, kPageTurn, Clock::now())
 {
     model_.ports = std::move(ports);
-    model_.meters = std::move(meters);
+    for (const MeterIdentity& meter : meters) {
+        ViewMeter& shown = model_.meters.emplace_back();
+        shown.id = meter;
+    }
 }
 
 LiveView::~LiveView()
@@ -73,7 +60,12 @@ bool LiveView::start(HostOutput& out, HostMessages& messages, std::string& why)
     const bool also_to_error = !out.error_on_same_terminal();
     try {
         tap_ = std::make_unique<ModuleOutputTap>(
-            [this](const std::string& line) { module_line(line); }, also_to_error);
+            [this, also_to_error](const std::string& line, bool ended) {
+                module_line(line, ended);
+                if (also_to_error)
+                    sysio::write_all(STDERR_FILENO, ended ? line + "\n" : line);
+            },
+            STDERR_FILENO);
     } catch (const std::runtime_error& error) {
         messages.report(error.what());  // the module's lines keep going to standard error
     }
@@ -104,7 +96,7 @@ void LiveView::stop()
     ::close(wake_[1]);
 }
 
-void LiveView::round_done(std::size_t meter, const std::string& snapshot_text,
+void LiveView::round_done(const MeterIdentity& meter, const std::string& snapshot_text,
                           unsigned long rounds, unsigned long errors)
 {
     SnapshotValues values = read_snapshot(snapshot_text);
@@ -115,7 +107,7 @@ void LiveView::round_done(std::size_t meter, const std::string& snapshot_text,
         data_time = std::time(nullptr);
 
     std::unique_lock<std::mutex> lock(mutex_);
-    ViewMeter& shown = model_.meters.at(meter);
+    ViewMeter& shown = model_.meters.at(meter.index);
     shown.values = std::move(values.quantities);
     shown.data_time = data_time;
     shown.rounds = rounds;
@@ -124,10 +116,12 @@ void LiveView::round_done(std::size_t meter, const std::string& snapshot_text,
     mark_dirty(lock);
 }
 
-void LiveView::set_online(std::size_t meter, bool online, unsigned long errors)
+void LiveView::polled(const MeterIdentity& meter, const PollOutcome& outcome)
 {
+    const bool online = outcome.online;
+    const unsigned long errors = outcome.errors;
     std::unique_lock<std::mutex> lock(mutex_);
-    ViewMeter& shown = model_.meters.at(meter);
+    ViewMeter& shown = model_.meters.at(meter.index);
     const MeterState state = !online                ? MeterState::Offline
                              : shown.values.empty() ? MeterState::Waiting
                                                     : MeterState::Online;
@@ -138,10 +132,10 @@ void LiveView::set_online(std::size_t meter, bool online, unsigned long errors)
     mark_dirty(lock);
 }
 
-void LiveView::module_line(const std::string& line)
+void LiveView::module_line(const std::string& line, bool ended)
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    count_module_line(model_.module_lines, line);
+    model_.module_lines.count(line, ended);
     mark_dirty(lock);
 }
 

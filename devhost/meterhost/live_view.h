@@ -20,21 +20,21 @@
 #include "devhost/meterhost/host_messages.h"
 #include "devhost/meterhost/host_output.h"
 #include "devhost/meterhost/live_view_layout.h"
-#include "devhost/meterhost/meter_observer.h"
 #include "devhost/meterhost/redraw_pacer.h"
+#include "devhost/meterhost/session_events.h"
 
 namespace meterhost {
 
 class ModuleOutputTap;
 class TerminalScreen;
 
-class LiveView final : public MeterObserver {
+class LiveView final : public SessionEvents {
 public:
     static constexpr int kMaxRedrawsPerSecond = 4;
     static constexpr int kPageSeconds = 5;
 
-    // One port per line; each meter names its line and address.
-    LiveView(std::vector<std::string> ports, std::vector<ViewMeter> meters);
+    // One port per line; the meters in the order of their indexes.
+    LiveView(std::vector<std::string> ports, const std::vector<MeterIdentity>& meters);
     ~LiveView() override;
     LiveView(const LiveView&) = delete;
     LiveView& operator=(const LiveView&) = delete;
@@ -47,10 +47,10 @@ public:
     // plain text, so that it stays readable after the run.
     void stop();
 
-    void round_done(std::size_t meter, const std::string& snapshot_text, unsigned long rounds,
-                    unsigned long errors) override;
-    void set_online(std::size_t meter, bool online, unsigned long errors) override;
-    void module_line(const std::string& line);
+    void round_done(const MeterIdentity& meter, const std::string& snapshot_text,
+                    unsigned long rounds, unsigned long errors) override;
+    void polled(const MeterIdentity& meter, const PollOutcome& outcome) override;
+    void module_line(const std::string& line, bool ended);
     void message(const std::string& text);
 
 private:

@@ -76,7 +76,7 @@ std::string clock_text(std::time_t now)
 
 std::string module_lines_text(const ModuleLineCounts& counts)
 {
-    const unsigned long all = counts.round_lines + counts.error_lines + counts.other_lines;
+    const unsigned long all = counts.total();
     std::string text = "module output " + std::to_string(all) + " lines: rvSize " +
                        std::to_string(counts.round_lines) + ", SPModbus get error " +
                        std::to_string(counts.error_lines);
@@ -93,7 +93,7 @@ std::string line_status(const ViewModel& model, std::size_t line)
     unsigned long rounds = 0;
     unsigned long errors = 0;
     for (const ViewMeter& meter : model.meters) {
-        if (meter.line != line)
+        if (meter.id.line != line)
             continue;
         ++meters;
         offline += meter.state == MeterState::Offline;
@@ -118,9 +118,9 @@ std::string head_cell(const ViewModel& model, const ViewMeter& meter, HeadRow ro
 {
     switch (row) {
     case HeadRow::Meter:
-        return std::to_string(meter.slave);
+        return std::to_string(meter.id.slave);
     case HeadRow::Line:
-        return std::to_string(meter.line + 1);
+        return std::to_string(meter.id.line + 1);
     case HeadRow::State:
         return state_name(meter.state);
     case HeadRow::Rounds:

@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "devhost/meterhost/meter_identity.h"
+#include "devhost/meterhost/module_lines.h"
+
 namespace meterhost {
 
 enum class MeterState {
@@ -24,8 +27,7 @@ enum class MeterState {
 };
 
 struct ViewMeter {
-    std::size_t line = 0;  // index into ViewModel::ports
-    int slave = 1;
+    MeterIdentity id;  // its line: an index into ViewModel::ports
     MeterState state = MeterState::Waiting;
     unsigned long rounds = 0;
     unsigned long errors = 0;
@@ -35,17 +37,10 @@ struct ViewMeter {
     std::map<std::string, std::string> values;
 };
 
-// The module's diagnostic lines on its standard output, by kind.
-struct ModuleLineCounts {
-    unsigned long round_lines = 0;  // "rvSize is N"
-    unsigned long error_lines = 0;  // "SPModbus get error"
-    unsigned long other_lines = 0;
-};
-
 struct ViewModel {
     std::vector<std::string> ports;  // one per line
     std::vector<ViewMeter> meters;   // in meterhost's order
-    ModuleLineCounts module_lines;
+    ModuleLineCounts module_lines;  // the module's diagnostic lines, by kind
     std::string message;  // the newest meterhost message, or empty
     std::time_t now = 0;  // local wall-clock time of the frame
 };

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "devhost/meterhost/bench_session.h"
 #include "devhost/meterhost/command_line.h"
 #include "devhost/meterhost/commands.h"
 #include "devhost/meterhost/frame_trace.h"
@@ -72,10 +71,8 @@ int main(int argc, char** argv)
         const std::unique_ptr<FrameTrace> trace = open_trace(options, report);
         if (options.mode == Mode::Scan)
             return run_scan(options, out, report, trace.get());
-        BenchSession session(options, config, report);
-        session.watch_lines(trace.get());
-        return options.mode == Mode::Write ? run_write(session, options, out)
-                                           : run_poll(session, options, out, messages);
+        return options.mode == Mode::Write ? run_write(options, config, out, messages, trace.get())
+                                           : run_poll(options, config, out, messages, trace.get());
     } catch (const SetupFailure& failure) {
         if (failure.what()[0] != '\0')
             report(failure.what());

@@ -39,42 +39,45 @@ std::string json_line(JsonTag tag, const std::string& port, int slave,
     return line + "\"slave\":" + std::to_string(slave) + ",\"snapshot\":" + text + "}\n";
 }
 
-MeterBoard::MeterBoard(HostOutput& out, bool json, JsonTag tag, std::vector<MeterRow> rows)
-    : out_(out), json_(json), tag_(tag), rows_(std::move(rows))
+MeterBoard::MeterBoard(HostOutput& out, bool json, JsonTag tag,
+                       const std::vector<MeterIdentity>& meters)
+    : out_(out), json_(json), tag_(tag)
 {
+    for (const MeterIdentity& meter : meters)
+        rows_.emplace_back().id = meter;
 }
 
 std::string MeterBoard::table_of(const MeterRow& row) const
 {
-    TableStatus status{row.port, row.rounds, row.errors, 0, ""};
+    TableStatus status{row.id.port, row.rounds, row.errors, 0, ""};
     if (rows_.size() > 1) {
-        status.slave = row.slave;
+        status.slave = row.id.slave;
         status.state = row.online ? "online" : "offline";
     }
     return render_snapshot_table(row.snapshot.empty() ? "null" : row.snapshot, status);
 }
 
-void MeterBoard::round_done(std::size_t meter, const std::string& snapshot_text,
+void MeterBoard::round_done(const MeterIdentity& meter, const std::string& snapshot_text,
                             unsigned long rounds, unsigned long errors)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    MeterRow& row = rows_.at(meter);
+    MeterRow& row = rows_.at(meter.index);
     row.snapshot = snapshot_text;
     row.rounds = rounds;
     row.errors = errors;
     row.online = true;
     if (json_)
-        out_.write(json_line(tag_, row.port, row.slave, snapshot_text));
+        out_.write(json_line(tag_, row.id.port, row.id.slave, snapshot_text));
     else
         out_.write(table_of(row) + "\n");
 }
 
-void MeterBoard::set_online(std::size_t meter, bool online, unsigned long errors)
+void MeterBoard::polled(const MeterIdentity& meter, const PollOutcome& outcome)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    MeterRow& row = rows_.at(meter);
-    row.online = online;
-    row.errors = errors;
+    MeterRow& row = rows_.at(meter.index);
+    row.online = outcome.online;
+    row.errors = outcome.errors;
 }
 
 }  // namespace meterhost

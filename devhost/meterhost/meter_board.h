@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "devhost/meterhost/host_output.h"
-#include "devhost/meterhost/meter_observer.h"
+#include "devhost/meterhost/meter_identity.h"
+#include "devhost/meterhost/session_events.h"
 
 namespace meterhost {
 
@@ -30,24 +31,23 @@ std::string json_line(JsonTag tag, const std::string& port, int slave,
 std::string json_string(const std::string& text);
 
 struct MeterRow {
-    std::string port;
-    int slave = 1;
+    MeterIdentity id;
     bool online = true;
     unsigned long rounds = 0;
     unsigned long errors = 0;
     std::string snapshot;  // the latest snapshot text, empty before any
 };
 
-class MeterBoard final : public MeterObserver {
+class MeterBoard final : public SessionEvents {
 public:
-    // One row per meter, in the order meterhost reports them.
-    MeterBoard(HostOutput& out, bool json, JsonTag tag, std::vector<MeterRow> rows);
+    // One row per meter, in the order of their indexes.
+    MeterBoard(HostOutput& out, bool json, JsonTag tag, const std::vector<MeterIdentity>& meters);
 
     // A round of the meter completed: prints its JSON line, or its table.
-    void round_done(std::size_t meter, const std::string& snapshot_text, unsigned long rounds,
-                    unsigned long errors) override;
+    void round_done(const MeterIdentity& meter, const std::string& snapshot_text,
+                    unsigned long rounds, unsigned long errors) override;
     // The meter's state after a poll, shown with its next table.
-    void set_online(std::size_t meter, bool online, unsigned long errors) override;
+    void polled(const MeterIdentity& meter, const PollOutcome& outcome) override;
 
 private:
     std::string table_of(const MeterRow& row) const;

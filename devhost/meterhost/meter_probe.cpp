@@ -17,7 +17,7 @@ Json::Value without_address(Json::Value config)
 }  // namespace
 
 MeterProbe::MeterProbe(const devhost::LoadedModule& module, Reporter report)
-    : module_(module), report_(report), recorder_(nullptr, report), transport_(report)
+    : module_(module), report_(report), events_(report), transport_(report)
 {
 }
 
@@ -35,19 +35,25 @@ MeterProbe::Outcome MeterProbe::probe(const Json::Value& config)
 {
     // Two devices on one port must agree on its setting: at another setting
     // the line is set up anew.
+    const int slave = config["slave"].asInt();
     Probing next;
     next.line = without_address(config);
     if (current_.device != nullptr && current_.line != next.line)
         release();
+    next.id.port = config["port"].asString();
+    next.id.slave = slave;
+    next.id.data_id = static_cast<std::uint32_t>(slave);
     try {
         next.device = module_.create_device();
     } catch (const devhost::ModuleLoadError& error) {
         throw SetupFailure(kExitUsage, error.what());
     }
-    next.binding = devhost::bind_backends(*next.device, {&transport_, &recorder_, nullptr});
-    const int slave = config["slave"].asInt();
-    if (!next.device->Init(std::weak_ptr<SMDController>(), static_cast<std::uint32_t>(slave),
-                           config)) {
+    // A probe's records stay with it: a round of an earlier probe cannot pass
+    // for this one's.
+    next.records = std::make_unique<MeterRecords>(next.id, nullptr, events_);
+    next.binding =
+        devhost::bind_backends(*next.device, {&transport_, next.records.get(), nullptr});
+    if (!next.device->Init(std::weak_ptr<SMDController>(), next.id.data_id, config)) {
         transport_.forget(*next.device);
         throw SetupFailure(kExitUsage, "the device for slave " + std::to_string(slave) + " on " +
                                            config["port"].asString() +
@@ -61,10 +67,11 @@ MeterProbe::Outcome MeterProbe::probe(const Json::Value& config)
     SPModbus& device = *current_.device;
     if (device.OpenPort() != 0)
         return {Outcome::Kind::LineFailed, ""};
+    current_.records->mark();
     device.RefreshStatus();
     transport_.perform_pending();
     const auto counts = transport_.meter_counts(device);
-    if (counts.answered == 0 || counts.errors != 0 || recorder_.rounds(device) == 0)
+    if (counts.answered == 0 || counts.errors != 0 || !current_.records->published())
         return {};
     const auto text = request_snapshot(device);
     if (!text) {

@@ -5,17 +5,18 @@
 // probe's device joins the line before the previous one leaves it.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include <json/value.h>
 
+#include "devhost/lines/line_transport.h"
+#include "devhost/meterhost/meter_records.h"
+#include "devhost/meterhost/reporter.h"
+#include "devhost/meterhost/session_events.h"
 #include "devhost/runtime/backends.h"
 #include "host/spmodbus.h"
-#include "devhost/lines/line_transport.h"
-#include "devhost/meterhost/round_recorder.h"
 
 namespace devhost {
 class LoadedModule;
@@ -26,8 +27,6 @@ namespace meterhost {
 
 class MeterProbe {
 public:
-    using Reporter = std::function<void(const std::string&)>;
-
     MeterProbe(const devhost::LoadedModule& module, Reporter report);
     ~MeterProbe();
     MeterProbe(const MeterProbe&) = delete;
@@ -52,6 +51,8 @@ public:
 
 private:
     struct Probing {
+        MeterIdentity id;
+        std::unique_ptr<MeterRecords> records;
         std::unique_ptr<SPModbus> device;
         devhost::BackendBinding binding;
         Json::Value line;  // its configuration without the address
@@ -61,7 +62,7 @@ private:
 
     const devhost::LoadedModule& module_;
     Reporter report_;
-    RoundRecorder recorder_;
+    ReportedMessages events_;
     devhost::LineTransport transport_;
     Probing current_;  // the device of the last probe, still on the line
 };

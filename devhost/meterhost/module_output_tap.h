@@ -1,9 +1,10 @@
-// The module's diagnostic lines ("rvSize is N", "SPModbus get error"), which
-// it writes to its standard output, file descriptor 1 (pointed at standard
-// error by HostOutput). While the live view is on the terminal they must not
-// scroll through it: descriptor 1 becomes a pipe that a thread reads, handing
-// each complete line to a callback and, when asked, writing it whole to
-// standard error (when that is not the view's terminal).
+// Catches what the module writes to its standard output, file descriptor 1:
+// its diagnostic lines ("rvSize is N", "SPModbus get error", module_lines.h).
+// Descriptor 1 becomes a pipe that a thread reads, handing each line on
+// whole (descriptor_lines.h), so that lines written from several line
+// threads are seen as written and never scroll through a live view or a
+// progress line. When the tap ends, descriptor 1 is pointed at `restore_to`
+// and what is left in the pipe is read.
 #pragma once
 
 #include <functional>
@@ -14,21 +15,24 @@ namespace meterhost {
 
 class ModuleOutputTap {
 public:
-    using LineHandler = std::function<void(const std::string& line)>;
+    // Each line without its line feed; a last line that has none is handed
+    // on too, with ended false. Called on the tap's own thread.
+    using LineHandler = std::function<void(const std::string& line, bool ended)>;
 
+    // restore_to: a descriptor that stays open at least until the tap ends.
     // Throws std::runtime_error when the descriptors cannot be rearranged.
-    ModuleOutputTap(LineHandler handler, bool forward_to_error);
-    // Points descriptor 1 back at standard error and takes what is left in
-    // the pipe.
+    ModuleOutputTap(LineHandler handler, int restore_to);
     ~ModuleOutputTap();
     ModuleOutputTap(const ModuleOutputTap&) = delete;
     ModuleOutputTap& operator=(const ModuleOutputTap&) = delete;
 
-private:
-    void read_lines(int fd);
+    // Ends the tap: every line written before it has been handed on when it
+    // returns. The destructor calls it; further calls do nothing.
+    void finish();
 
+private:
     LineHandler handler_;
-    const bool forward_;
+    const int restore_to_;
     std::thread reader_;
 };
 

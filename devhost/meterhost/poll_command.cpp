@@ -1,54 +1,60 @@
+#include <atomic>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "devhost/meterhost/commands.h"
-#include "devhost/meterhost/line_poller.h"
+#include "devhost/meterhost/host_session.h"
 #include "devhost/meterhost/live_view.h"
 #include "devhost/meterhost/meter_board.h"
-#include "devhost/meterhost/snapshot_view.h"
 #include "devhost/meterhost/stop_signal.h"
 
 namespace meterhost {
 
 namespace {
 
-JsonTag json_tag(BenchSession& session)
-{
-    if (session.lines().size() > 1)
-        return JsonTag::PortAndSlave;
-    return session.meter_count() > 1 ? JsonTag::Slave : JsonTag::None;
-}
+// A polling run's events: messages to meterhost's messages, the meters'
+// rounds and states to what shows them (the board or the live view) once
+// that is chosen.
+class ShownEvents final : public SessionEvents {
+public:
+    explicit ShownEvents(HostMessages& messages) : messages_(messages) {}
 
-std::vector<MeterRow> rows_of(BenchSession& session)
+    void show_on(SessionEvents* display) { display_ = display; }
+
+    void message(const std::string& text) override { messages_.report(text); }
+    void round_done(const MeterIdentity& meter, const std::string& snapshot_text,
+                    unsigned long rounds, unsigned long errors) override
+    {
+        if (SessionEvents* display = display_)
+            display->round_done(meter, snapshot_text, rounds, errors);
+    }
+    void polled(const MeterIdentity& meter, const PollOutcome& outcome) override
+    {
+        if (SessionEvents* display = display_)
+            display->polled(meter, outcome);
+    }
+
+private:
+    HostMessages& messages_;
+    std::atomic<SessionEvents*> display_{nullptr};
+};
+
+JsonTag json_tag(const BenchSession& session)
 {
-    std::vector<MeterRow> rows(session.meter_count());
-    for (MeterLine& line : session.lines())
-        for (MeterDevice& meter : line.meters) {
-            rows[meter.index].port = meter.port;
-            rows[meter.index].slave = meter.slave;
-        }
-    return rows;
+    if (session.ports().size() > 1)
+        return JsonTag::PortAndSlave;
+    return session.meters().size() > 1 ? JsonTag::Slave : JsonTag::None;
 }
 
 // The live view of the session's meters on the terminal of `out`, started;
 // null when the output is not for it (JSON, not a terminal) or the terminal
 // cannot take it.
-std::unique_ptr<LiveView> start_live_view(BenchSession& session, const HostOptions& options,
+std::unique_ptr<LiveView> start_live_view(const BenchSession& session, const HostOptions& options,
                                           HostOutput& out, HostMessages& messages)
 {
     if (options.json || !out.is_terminal())
         return nullptr;
-    std::vector<std::string> ports;
-    std::vector<ViewMeter> meters(session.meter_count());
-    for (MeterLine& line : session.lines()) {
-        for (MeterDevice& meter : line.meters) {
-            meters[meter.index].line = ports.size();
-            meters[meter.index].slave = meter.slave;
-        }
-        ports.push_back(line.port);
-    }
-    auto view = std::make_unique<LiveView>(std::move(ports), std::move(meters));
+    auto view = std::make_unique<LiveView>(session.ports(), session.meters());
     std::string why;
     if (view->start(out, messages, why))
         return view;
@@ -56,53 +62,29 @@ std::unique_ptr<LiveView> start_live_view(BenchSession& session, const HostOptio
     return nullptr;
 }
 
-// Meters with a record in the history show it first, as round 0.
-void restore_from_history(BenchSession& session, MeterObserver& observer)
-{
-    for (MeterLine& line : session.lines())
-        for (MeterDevice& meter : line.meters) {
-            if (!session.restore_from_history(meter))
-                continue;
-            if (const auto text = request_snapshot(*meter.device))
-                observer.round_done(meter.index, *text, 0, 0);
-        }
-}
-
 }  // namespace
 
-int run_poll(BenchSession& session, const HostOptions& options, HostOutput& out,
-             HostMessages& messages)
+int run_poll(const HostOptions& options, const HostConfig& config, HostOutput& out,
+             HostMessages& messages, devhost::LineObserver* trace)
 {
+    ShownEvents events(messages);
+    BenchSession session(session_options(options, config), events);
+    session.watch_lines(trace);
     // Installed before the view starts, so that ncurses leaves Ctrl-C to it.
     StopSignal stop;
-    const auto report = [&messages](const std::string& line) { messages.report(line); };
-    MeterBoard board(out, options.json, json_tag(session), rows_of(session));
+    MeterBoard board(out, options.json, json_tag(session), session.meters());
     const std::unique_ptr<LiveView> view = start_live_view(session, options, out, messages);
-    MeterObserver& observer = view ? static_cast<MeterObserver&>(*view) : board;
-    restore_from_history(session, observer);
+    events.show_on(view ? static_cast<SessionEvents*>(view.get()) : &board);
+    // Meters with a record in the history show it first, as round 0.
+    session.restore_from_history();
 
-    std::vector<std::unique_ptr<LinePoller>> pollers;
-    for (MeterLine& line : session.lines())
-        pollers.push_back(
-            std::make_unique<LinePoller>(line, session.recorder(), observer, options, report));
-    if (pollers.size() == 1) {
-        pollers.front()->run(stop);
-    } else {
-        // One thread per line, as a gateway runs its serial ports.
-        std::vector<std::thread> threads;
-        for (auto& poller : pollers)
-            threads.emplace_back([&poller, &stop] { poller->run(stop); });
-        for (std::thread& thread : threads)
-            thread.join();
-    }
+    const bool completed = session.poll(poll_policy(options), stop);
+    events.show_on(nullptr);
     if (view)
         view->stop();
     if (stop.requested())
         return 0;
-    for (const auto& poller : pollers)
-        if (!poller->all_rounds_completed())
-            return kExitMeterOffline;
-    return 0;
+    return completed ? 0 : kExitMeterOffline;
 }
 
 }  // namespace meterhost

@@ -1,12 +1,10 @@
-#include <atomic>
-#include <cmath>
-#include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
-#include <json/reader.h>
+#include <json/value.h>
 #include <unistd.h>
 
 #include "devhost/meterhost/commands.h"
@@ -16,9 +14,11 @@
 #include "devhost/meterhost/meter_board.h"
 #include "devhost/meterhost/meter_probe.h"
 #include "devhost/runtime/module_loader.h"
+#include "devhost/meterhost/module_lines.h"
 #include "devhost/meterhost/module_output_tap.h"
 #include "devhost/meterhost/scan_plan.h"
 #include "devhost/meterhost/scan_progress.h"
+#include "devhost/meterhost/snapshot_view.h"
 #include "devhost/meterhost/stop_signal.h"
 
 namespace meterhost {
@@ -34,27 +34,6 @@ struct FoundMeter {
     int slave = 0;
     std::string snapshot;  // the module's text, without its line feed
 };
-
-std::string number_text(const Json::Value& value)
-{
-    const double number = value.asDouble();
-    if (std::floor(number) == number && std::fabs(number) < 1e15)
-        return std::to_string(static_cast<long long>(number));
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", number);
-    return text;
-}
-
-Json::Value parsed(const std::string& text)
-{
-    Json::Value value;
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string ignored;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &ignored))
-        return Json::Value();
-    return value;
-}
 
 // With --json: {"port":"P","baud":N,"parity":"E","slave":N,"snapshot":TEXT}
 // (no speed or parity on a line that has none to set); otherwise the
@@ -73,12 +52,13 @@ std::string found_line(const ScanPlan& plan, const FoundMeter& meter, bool json)
     std::string line = "slave " + std::to_string(meter.slave);
     if (plan.has_speed())
         line += " at " + setting_text(setting);
-    const Json::Value snapshot = parsed(meter.snapshot);
+    const SnapshotValues snapshot = read_snapshot(meter.snapshot);
     std::string quantities;
-    for (const char* key : kShownQuantities)
-        if (snapshot.isObject() && snapshot[key].isNumeric())
-            quantities += (quantities.empty() ? "" : ", ") + std::string(key) + " " +
-                          number_text(snapshot[key]);
+    for (const char* key : kShownQuantities) {
+        const auto value = snapshot.quantities.find(key);
+        if (value != snapshot.quantities.end())
+            quantities += (quantities.empty() ? "" : ", ") + std::string(key) + " " + value->second;
+    }
     return line + (quantities.empty() ? "" : ": " + quantities) + "\n";
 }
 
@@ -101,7 +81,12 @@ public:
         std::optional<ModuleOutputTap> muted;
         if (progress_.shown()) {
             try {
-                muted.emplace([this](const std::string&) { ++module_lines_; }, false);
+                muted.emplace(
+                    [this](const std::string& line, bool ended) {
+                        std::lock_guard<std::mutex> lock(module_lines_mutex_);
+                        module_lines_.count(line, ended);
+                    },
+                    STDERR_FILENO);
             } catch (const std::runtime_error&) {
                 // They scroll, then.
             }
@@ -183,7 +168,13 @@ private:
                          std::to_string(plan_.slaves()[slave]) + " | " +
                          std::to_string(found_.size()) + " found | " +
                          time_left_text(time_left(setting, slave)) + " | module output " +
-                         std::to_string(module_lines_.load()) + " lines");
+                         std::to_string(module_lines()) + " lines");
+    }
+
+    unsigned long module_lines() const
+    {
+        std::lock_guard<std::mutex> lock(module_lines_mutex_);
+        return module_lines_.total();
     }
 
     const ScanPlan& plan_;
@@ -193,7 +184,9 @@ private:
     std::vector<bool> found_at_;  // by position in the address list
     std::vector<FoundMeter> found_;
     ScanProgress progress_;
-    std::atomic<unsigned long> module_lines_{0};  // counted while the progress line is shown
+    // The module's lines, counted while the progress line is shown.
+    mutable std::mutex module_lines_mutex_;
+    ModuleLineCounts module_lines_;
 };
 
 std::string meters(std::size_t count)
@@ -218,7 +211,7 @@ int run_scan(const HostOptions& options, HostOutput& out, const Reporter& report
                "speed and parity given");
     const ScanPlan plan(options, has_speed);
 
-    const std::unique_ptr<devhost::LoadedModule> module = load_module(options, report);
+    const std::unique_ptr<devhost::LoadedModule> module = load_module(options.module, report);
     MeterProbe probe(*module, report);
     probe.set_observer(trace);
     StopSignal stop;

@@ -1,20 +1,12 @@
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "devhost/meterhost/commands.h"
-#include "host/smd_spdevice.h"
+#include "devhost/meterhost/host_session.h"
 
 namespace meterhost {
 
 namespace {
-
-// Control requests of the device, and what the outcome query answers.
-constexpr int kWriteRegister = 206;
-constexpr int kWriteRegisters = 210;
-constexpr int kOutcomeQuery = 0;  // any code without a meaning of its own
-constexpr std::int32_t kConfirmed = 1;
-constexpr std::int32_t kRefused = 3;
 
 std::string describe_write(const HostOptions& options)
 {
@@ -30,29 +22,23 @@ std::string describe_write(const HostOptions& options)
 
 }  // namespace
 
-int run_write(BenchSession& session, const HostOptions& options, HostOutput& out)
+int run_write(const HostOptions& options, const HostConfig& config, HostOutput& out,
+              HostMessages& messages, devhost::LineObserver* trace)
 {
-    std::vector<std::uint16_t> request{options.address};
-    request.insert(request.end(), options.values.begin(), options.values.end());
-    const int code = options.values.size() == 1 ? kWriteRegister : kWriteRegisters;
-    int count = 0;
-    session.device().DeviceIoControl(code, request.data(), static_cast<int>(request.size() * 2),
-                                     nullptr, 0, count);
-    session.transport().perform_pending();
-
-    std::int32_t outcome = -1;
-    count = 0;
-    session.device().DeviceIoControl(kOutcomeQuery, nullptr, 0, &outcome, sizeof outcome, count);
+    ReportedMessages events([&messages](const std::string& text) { messages.report(text); });
+    BenchSession session(session_options(options, config), events);
+    session.watch_lines(trace);
+    const WriteOutcome outcome = session.write_registers(0, options.address, options.values);
     const std::string what = describe_write(options);
-    if (count == sizeof outcome && outcome == kConfirmed) {
+    if (outcome.answer == WriteOutcome::kConfirmed) {
         out.write("confirmed: " + what + "\n");
         return 0;
     }
     std::string why = "no reply to the write";
-    if (count == sizeof outcome && outcome == kRefused)
+    if (outcome.answer == WriteOutcome::kRefused)
         why = "the meter's reply did not echo the write";
-    else if (!session.transport().last_failure().empty())
-        why = session.transport().last_failure();
+    else if (!outcome.last_failure.empty())
+        why = outcome.last_failure;
     out.write("not confirmed: " + what + " (" + why + ")\n");
     return 1;
 }

@@ -8,6 +8,8 @@
 
 #include <json/reader.h>
 
+#include "devhost/meterhost/module_lines.h"
+
 namespace e2e {
 
 const std::string kMeterhost = METERHOST_PATH;
@@ -152,10 +154,8 @@ std::vector<std::string> quantity_names()
 
 bool is_whole_diagnostic_line(const std::string& line)
 {
-    const std::string round_line = "rvSize is ";
-    return line == "SPModbus get error" || line.rfind("meterhost: ", 0) == 0 ||
-           (line.rfind(round_line, 0) == 0 && line.size() > round_line.size() &&
-            line.find_first_not_of("0123456789", round_line.size()) == std::string::npos);
+    return line.rfind("meterhost: ", 0) == 0 ||
+           meterhost::classify_module_line(line) != meterhost::ModuleLine::Other;
 }
 
 std::vector<std::string> lines_of(const std::string& text)

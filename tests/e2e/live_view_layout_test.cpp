@@ -10,6 +10,7 @@
 
 #include "tests/e2e/e2e_support.h"
 #include "devhost/meterhost/live_view_layout.h"
+#include "devhost/meterhost/module_lines.h"
 #include "devhost/meterhost/redraw_pacer.h"
 #include "devhost/meterhost/snapshot_view.h"
 
@@ -27,8 +28,8 @@ ViewMeter meter_with(std::size_t line, int slave, MeterState state, unsigned lon
                      unsigned long errors)
 {
     ViewMeter meter;
-    meter.line = line;
-    meter.slave = slave;
+    meter.id.line = line;
+    meter.id.slave = slave;
     meter.state = state;
     meter.rounds = rounds;
     meter.errors = errors;
@@ -221,6 +222,36 @@ TEST(RedrawPacer, BoundedRedrawsTicksAndPageTurns)
     EXPECT_TRUE(pacer.draw_now(t0 + 5s));
     EXPECT_EQ(pacer.page(), 1u);
     EXPECT_EQ(pacer.next_wake(), t0 + 6s);
+}
+
+// The one rule for the module's diagnostic lines, which the view's title
+// line, the scan's progress line and the soak count by: only whole lines as
+// the module prints them.
+TEST(ModuleLineKinds, OnlyWholeKnownLinesPass)
+{
+    using meterhost::ModuleLine;
+    const std::pair<const char*, ModuleLine> cases[] = {
+        {"rvSize is 0", ModuleLine::Round},
+        {"rvSize is 17", ModuleLine::Round},
+        {"SPModbus get error", ModuleLine::Error},
+        {"rvSize is rvSize is 00", ModuleLine::Other},  // two rounds run together
+        {"rvSize is 0SPModbus get error", ModuleLine::Other},
+        {"rvSize is ", ModuleLine::Other},
+        {"rvSize is 01", ModuleLine::Other},
+        {"SPModbus get errorSPModbus get error", ModuleLine::Other},
+        {"", ModuleLine::Other},
+    };
+    meterhost::ModuleLineCounts counts;
+    for (const auto& [line, kind] : cases) {
+        EXPECT_EQ(meterhost::classify_module_line(line), kind) << line;
+        EXPECT_EQ(counts.count(line), kind) << line;
+    }
+    EXPECT_EQ(counts.round_lines, 2u);
+    EXPECT_EQ(counts.error_lines, 1u);
+    EXPECT_EQ(counts.other_lines, 6u);
+    // A line cut off before its line feed is torn, whatever it starts with.
+    EXPECT_EQ(meterhost::classify_module_line("rvSize is 3", false), ModuleLine::Other);
+    EXPECT_EQ(meterhost::classify_module_line("SPModbus get error", false), ModuleLine::Other);
 }
 
 }  // namespace
