@@ -82,22 +82,33 @@ std::string read_parities(const std::string& option, const std::string& value, b
     return "";
 }
 
-std::string line_baud(Options& o, const std::string& option, const std::string& value)
+// --baud or --parity read by `read`: one for a line, a list of them for scan.
+template <class T>
+using ReadSettings = std::string (*)(const std::string& option, const std::string& value,
+                                     bool list, std::vector<T>& settings);
+
+template <class T>
+cli::Apply<Options> line_setting(ReadSettings<T> read, std::optional<T> LineOptions::*field)
 {
-    std::vector<int> bauds;
-    std::string error = read_bauds(option, value, false, bauds);
-    if (error.empty())
-        current_line(o).baud = bauds[0];
-    return error;
+    return [=](Options& o, const std::string& option, const std::string& value) {
+        std::vector<T> settings;
+        std::string error = read(option, value, false, settings);
+        if (error.empty())
+            current_line(o).*field = settings[0];
+        return error;
+    };
 }
 
-std::string line_parity(Options& o, const std::string& option, const std::string& value)
+template <class T>
+cli::Apply<Options> scan_settings(ReadSettings<T> read, std::vector<T> ScanOptions::*field)
 {
-    std::vector<char> parities;
-    std::string error = read_parities(option, value, false, parities);
-    if (error.empty())
-        current_line(o).parity = parities[0];
-    return error;
+    return [=](Options& o, const std::string& option, const std::string& value) {
+        std::vector<T> settings;
+        std::string error = read(option, value, true, settings);
+        if (error.empty())
+            o.scan.*field = settings;
+        return error;
+    };
 }
 
 std::string line_slaves(Options& o, const std::string& option, const std::string& value)
@@ -121,22 +132,10 @@ const cli::Apply<Options> kLineTimeout = cli::whole_number<Options>(
 
 const cli::Command<Options> kCommand{
     {
-        {"--baud", "LIST", kScan,
-         [](Options& o, const std::string& option, const std::string& value) {
-             std::vector<int> bauds;
-             std::string error = read_bauds(option, value, true, bauds);
-             o.scan.bauds = bauds;
-             return error;
-         },
+        {"--baud", "LIST", kScan, scan_settings(read_bauds, &ScanOptions::bauds),
          "speeds to try, in this order (default\n9600,19200,38400,115200,57600,4800,2400,1200)",
          kScanOptions},
-        {"--parity", "LIST", kScan,
-         [](Options& o, const std::string& option, const std::string& value) {
-             std::vector<char> parities;
-             std::string error = read_parities(option, value, true, parities);
-             o.scan.parities = parities;
-             return error;
-         },
+        {"--parity", "LIST", kScan, scan_settings(read_parities, &ScanOptions::parities),
          "parities to try at each speed (default N,E,O)", kScanOptions},
         {"--slave", "LIST", kScan, line_slaves, "addresses to ask (default 1-247)", kScanOptions},
         {"--timeout-ms", "N", kScan, kLineTimeout,
@@ -160,9 +159,10 @@ const cli::Command<Options> kCommand{
          "HOST is a name or an address, an IPv6 one in brackets\n"
          "([::1]:502)",
          kLineOptions},
-        {"--baud", "N", kPoll | kWrite, line_baud, "line speed (default: the device's own, 9600)",
-         kLineOptions},
-        {"--parity", "N|E|O", kPoll | kWrite, line_parity, "parity (default N)", kLineOptions},
+        {"--baud", "N", kPoll | kWrite, line_setting(read_bauds, &LineOptions::baud),
+         "line speed (default: the device's own, 9600)", kLineOptions},
+        {"--parity", "N|E|O", kPoll | kWrite, line_setting(read_parities, &LineOptions::parity),
+         "parity (default N)", kLineOptions},
         {"--slave", "LIST", kPoll | kWrite, line_slaves,
          "the meters' Modbus addresses, 1 to 247: 1, 1,2,5 or\n1-8 (default 1)", kLineOptions},
         {"--timeout-ms", "N", kPoll | kWrite, kLineTimeout,
