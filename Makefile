@@ -116,9 +116,11 @@ bench: deps
 
 # The main job as a user runs it: meterhost loads the module and polls a
 # simulated line of three meters on a pseudo-terminal, 10 rounds at one-second
-# intervals.
+# intervals. Builds only those two and what they link (the simulated line's
+# meters among it), not the tests: `make` and `make test` build everything.
 .PHONY: demo
-demo: build
+demo: configure
+	@cmake --build $(BUILD_DIR) -j$(JOBS) --target kalvorpowermeter meterhost -- --no-print-directory
 	@$(BUILD_DIR)/meterhost --slave 1,2,3 --rounds 10 --interval 1
 
 # Sanitizer builds, run by `make test`: every test of the build built with

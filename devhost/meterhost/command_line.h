@@ -1,5 +1,5 @@
 // The meterhost command line: polling (the default), or the write or scan
-// subcommand.
+// subcommand. Its options are one table (cli/option_table.h).
 #pragma once
 
 #include <cstdint>
@@ -61,6 +61,7 @@ struct ParsedCommandLine {
 // args: the arguments after the program name.
 ParsedCommandLine parse_command_line(const std::vector<std::string>& args);
 
-extern const char kHelpText[];
+// The text of --help, its option lists made from the same table as the parser.
+std::string help_text();
 
 }  // namespace meterhost

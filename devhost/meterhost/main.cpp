@@ -46,7 +46,7 @@ int main(int argc, char** argv)
         return usage_error(parsed.error);
     const HostOptions& options = parsed.options;
     if (options.mode == Mode::Help) {
-        std::cout << kHelpText;
+        std::cout << help_text();
         return 0;
     }
     HostMessages messages;
