@@ -11,7 +11,6 @@
 #include "devhost/runtime/module_identity.h"
 #include "devhost/runtime/module_loader.h"
 #include "devhost/lines/line_transport.h"
-#include "metersim/simulator.h"
 
 namespace meterhost {
 
@@ -71,22 +70,16 @@ BenchSession::BenchSession(const HostOptions& options, const HostConfig& config,
 
 void BenchSession::start_simulator(LineConfig& line)
 {
-    metersim::SimulatorOptions simulated;
-    simulated.slaves.clear();
+    std::vector<int> addresses;
     for (const MeterConfig& meter : line.meters)
-        simulated.slaves.push_back(meter.slave);
-    simulated.baud = line.baud;
-    simulated.parity = line.parity;
-    simulated.line_time = true;
+        addresses.push_back(meter.slave);
     try {
-        simulator_ = std::make_unique<metersim::Simulator>(std::move(simulated));
-        simulator_->open();
+        simulated_ = std::make_unique<SimulatedLine>(addresses, line.baud, line.parity);
     } catch (const std::exception& error) {
         throw SetupFailure(kExitUsage, std::string("cannot start the simulated meter: ") +
                                            error.what());
     }
-    simulator_->start();
-    line.port = simulator_->port_path();
+    line.port = simulated_->port();
     for (MeterConfig& meter : line.meters)
         meter.json["port"] = line.port;
     std::string slaves;
@@ -196,7 +189,7 @@ void BenchSession::tear_down()
     }
     lines_.clear();
     module_.reset();  // providers, then the module itself
-    simulator_.reset();
+    simulated_.reset();
     history_.reset();
 }
 

@@ -17,6 +17,7 @@
 #include "host/spmodbus.h"
 #include "devhost/meterhost/host_config.h"
 #include "devhost/meterhost/round_recorder.h"
+#include "devhost/meterhost/simulated_line.h"
 #include "devhost/lines/line_transport.h"
 
 namespace devhost {
@@ -24,10 +25,6 @@ class HistoryStore;
 class LineObserver;
 class LoadedModule;
 }
-namespace metersim {
-class Simulator;
-}
-
 namespace meterhost {
 
 // A run that cannot start: the message for standard error (empty when it has
@@ -82,8 +79,6 @@ public:
     devhost::LineTransport& transport() { return *lines_.front().transport; }
     const std::string& port() const { return lines_.front().port; }
     RoundRecorder& recorder() { return recorder_; }
-    // The simulated line meterhost started, or null.
-    metersim::Simulator* simulator() { return simulator_.get(); }
 
     // Every frame of every line to the observer (a trace); null for none.
     void watch_lines(devhost::LineObserver* observer);
@@ -100,7 +95,7 @@ private:
     HostOptions options_;
     Reporter report_;
     std::unique_ptr<devhost::HistoryStore> history_;
-    std::unique_ptr<metersim::Simulator> simulator_;
+    std::unique_ptr<SimulatedLine> simulated_;
     RoundRecorder recorder_;
     std::unique_ptr<devhost::LoadedModule> module_;
     std::vector<MeterLine> lines_;

@@ -8,7 +8,7 @@
 #include <map>
 
 #include "devhost/lines/line_settings.h"
-#include "metersim/slave_list.h"
+#include "modbus/address_list.h"
 
 namespace meterhost {
 
@@ -305,7 +305,7 @@ const std::map<std::string, Setter>& valued_options()
              if (parse_long(value, 1, 247, number))
                  slaves = std::vector<int>{static_cast<int>(number)};
              else
-                 slaves = metersim::parse_slave_list(value);
+                 slaves = modbus::parse_slave_list(value);
              if (!slaves)
                  return option + " needs Modbus addresses from 1 to 247 (e.g. 1, 1,2,5 or 1-8), "
                                  "not '" + value + "'";
