@@ -15,15 +15,15 @@
 #include <iostream>
 #include <thread>
 
+#include "modbus/frame_timing.h"
+#include "modbus/protocol.h"
+
 namespace {
 
 constexpr int kBaud = 9600;
 constexpr int kBlockStart = 10;
 constexpr int kBlockCount = 60;
 constexpr int kReplyTimeoutMs = 500;
-// 3.5 characters of 10 bits (8N1): a request sent sooner after the reply
-// runs into it, and a slave on a real line (or metersim --line-time) drops it.
-constexpr std::chrono::nanoseconds kFrameSilence{1000000000LL * 10 * 7 / 2 / kBaud};
 
 }  // namespace
 
@@ -35,7 +35,7 @@ int main(int argc, char** argv)
     }
     const long polls = std::strtol(argv[2], nullptr, 10);
     const int slave = argc == 4 ? std::atoi(argv[3]) : 1;
-    if (polls <= 0 || slave < 1 || slave > 247) {
+    if (polls <= 0 || slave < modbus::kFirstSlave || slave > modbus::kLastSlave) {
         std::cerr << "plain_master: POLLS must be positive and SLAVE 1 to 247\n";
         return 2;
     }
@@ -51,11 +51,14 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // A request sent sooner after the reply runs into it, and a slave on a
+    // real line (or metersim --line-time) drops it.
+    const auto frame_silence = modbus::inter_frame_silence(kBaud, 'N');
     std::uint16_t registers[kBlockCount];
     long completed = 0;
     for (long i = 0; i < polls; ++i) {
         if (i > 0)
-            std::this_thread::sleep_for(kFrameSilence);
+            std::this_thread::sleep_for(frame_silence);
         if (modbus_read_registers(context, kBlockStart, kBlockCount, registers) == kBlockCount) {
             ++completed;
             std::cout << "read " << i + 1 << std::endl;

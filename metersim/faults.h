@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "modbus/protocol.h"
+
 namespace metersim {
 
 enum class FaultKind {
@@ -25,9 +27,9 @@ constexpr const char kFaultException[] = "exception";
 constexpr const char kFaultDelay[] = "delay";
 constexpr const char kFaultBadCrc[] = "bad-crc";
 
-// Modbus exception 4, server device failure: what a meter answers when it
-// cannot serve a request it understood.
-constexpr std::uint8_t kFaultExceptionCode = 4;
+// Server device failure: what a meter answers when it cannot serve a request
+// it understood.
+constexpr std::uint8_t kFaultExceptionCode = modbus::kServerDeviceFailure;
 constexpr std::chrono::milliseconds kDefaultFaultDelay{700};
 
 // A fault that hits every Nth request it applies to (writes only for

@@ -5,15 +5,16 @@
 
 #include <unistd.h>
 
-#include "metersim/request_framing.h"
 #include "metersim/terminal_watch.h"
+#include "modbus/protocol.h"
+#include "modbus/rtu_framing.h"
 
 namespace metersim {
 
 namespace {
 
 // More than any frame, so a run of garbage is still cut at its silence.
-constexpr std::size_t kBufferLimit = 4 * kMaxFrameLength;
+constexpr std::size_t kBufferLimit = 4 * modbus::kMaxRtuFrameLength;
 
 }  // namespace
 
@@ -26,8 +27,8 @@ bool FrameReceiver::read_available()
 {
     // On a watched terminal every read begins with a status byte.
     const std::size_t header = watched_ ? 1 : 0;
-    std::uint8_t chunk[1 + kMaxFrameLength];
-    const std::size_t room = std::min(kBufferLimit - bytes_.size(), kMaxFrameLength);
+    std::uint8_t chunk[1 + modbus::kMaxRtuFrameLength];
+    const std::size_t room = std::min(kBufferLimit - bytes_.size(), modbus::kMaxRtuFrameLength);
     if (room == 0)
         return true;  // next() empties a full buffer
     ssize_t got;
@@ -77,9 +78,9 @@ std::optional<LineEvent> FrameReceiver::next(std::chrono::steady_clock::time_poi
     }
     if (bytes_.empty())
         return std::nullopt;
-    const std::size_t length = request_length(bytes_.data(), bytes_.size());
-    const bool known = length != kNeedMoreBytes && length != kEndsAtSilence &&
-                       length <= kMaxFrameLength;
+    const std::size_t length = modbus::rtu_request_length(bytes_.data(), bytes_.size());
+    const bool known = length != modbus::kNeedMoreBytes && length != modbus::kEndsAtSilence &&
+                       length <= modbus::kMaxRtuFrameLength;
     if (known && bytes_.size() >= length)
         return take(length);
     if (now >= arrived_.back() + end_silence_ || bytes_.size() == kBufferLimit)

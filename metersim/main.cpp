@@ -14,10 +14,12 @@
 #include <pthread.h>
 
 #include "metersim/faults.h"
-#include "devhost/lines/line_address.h"
+#include "metersim/meters.h"
 #include "metersim/network_server.h"
+#include "metersim/serial_server.h"
 #include "metersim/simulator.h"
-#include "metersim/slave_list.h"
+#include "modbus/address_list.h"
+#include "modbus/line_address.h"
 
 namespace {
 
@@ -94,7 +96,7 @@ long number(const std::string& option, const std::string& text, long min, long m
 
 struct Command {
     metersim::SimulatorOptions options;
-    std::optional<devhost::LineAddress> listen;
+    std::optional<modbus::LineAddress> listen;
 };
 
 Command parse(int argc, char** argv)
@@ -130,16 +132,16 @@ Command parse(int argc, char** argv)
         } else if (option == "--link") {
             options.link = value;
         } else if (option == "--listen") {
-            devhost::LineAddress address;
+            modbus::LineAddress address;
             std::string error;
-            if (!devhost::parse_line_address(value, address, error, devhost::PortZero::Allowed))
+            if (!modbus::parse_line_address(value, address, error, modbus::PortZero::Allowed))
                 usage_error("--listen: " + error);
-            if (address.kind == devhost::LineKind::Serial)
+            if (address.kind == modbus::LineKind::Serial)
                 usage_error("--listen takes tcp://HOST:PORT or rtu+tcp://HOST:PORT, not '" + value +
                             "'");
             command.listen = address;
         } else if (option == "--slave" || option == "--dead") {
-            const auto slaves = metersim::parse_slave_list(value);
+            const auto slaves = modbus::parse_slave_list(value);
             if (!slaves)
                 usage_error(option + " takes N, A-B or a comma-separated list of these, with "
                             "addresses 1 to 247, not '" + value + "'");
@@ -190,28 +192,33 @@ int main(int argc, char** argv)
         sigaddset(&signals, signal);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    metersim::Simulator simulator(std::move(command.options));
+    // The meters, on one line: a network server's or a serial one.
+    std::unique_ptr<metersim::Meters> meters;
     std::unique_ptr<metersim::NetworkServer> server;
+    std::unique_ptr<metersim::SerialServer> line;
     try {
+        meters = std::make_unique<metersim::Meters>(command.options);
         if (command.listen) {
-            server = std::make_unique<metersim::NetworkServer>(simulator, *command.listen);
+            server = std::make_unique<metersim::NetworkServer>(*meters, *command.listen);
             server->open();
         } else {
-            simulator.open();
+            line = std::make_unique<metersim::SerialServer>(*meters, command.options);
+            line->open();
         }
     } catch (const std::exception& error) {
         std::cerr << "metersim: " << error.what() << '\n';
         return 1;
     }
-    std::cout << (server ? server->address() : simulator.port_path()) << std::endl;
+    std::cout << (server ? server->address() : line->port_path()) << std::endl;
     if (server)
         server->start();
     else
-        simulator.start();
+        line->start();
     int received = 0;
     sigwait(&signals, &received);
     if (server)
         server->stop();
-    simulator.stop();
+    else
+        line->stop();
     return 0;
 }

@@ -1,13 +1,10 @@
 #include "metersim/network_server.h"
 
-#include "sysio/write_all.h"
-
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <variant>
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -15,7 +12,8 @@
 #include <unistd.h>
 
 #include "metersim/frame_receiver.h"
-#include "metersim/mbap_frames.h"
+#include "modbus/mbap.h"
+#include "sysio/write_all.h"
 
 namespace metersim {
 
@@ -27,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 // for this long; TCP hands a frame over whole or in quick parts.
 constexpr std::chrono::milliseconds kFrameEndSilence{20};
 
-int listen_on(const devhost::SocketAddress& address, std::string& error)
+int listen_on(const modbus::SocketAddress& address, std::string& error)
 {
     const int fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
@@ -59,10 +57,10 @@ int bound_port(int fd)
 
 }  // namespace
 
-NetworkServer::NetworkServer(Simulator& simulator, devhost::LineAddress address)
-    : simulator_(simulator), address_(std::move(address))
+NetworkServer::NetworkServer(Meters& meters, modbus::LineAddress address)
+    : meters_(meters), address_(std::move(address))
 {
-    if (address_.kind == devhost::LineKind::Serial)
+    if (address_.kind == modbus::LineKind::Serial)
         throw std::invalid_argument("a network server needs tcp:// or rtu+tcp://, not " +
                                     address_.path);
 }
@@ -72,21 +70,19 @@ NetworkServer::~NetworkServer()
     stop();
     if (thread_.joinable())
         thread_.join();
-    for (int fd : {listen_fd_, wake_[0], wake_[1]})
-        if (fd >= 0)
-            ::close(fd);
+    if (listen_fd_ >= 0)
+        ::close(listen_fd_);
 }
 
 void NetworkServer::open()
 {
-    const std::string where = "cannot listen on " + devhost::line_address_text(address_) + ": ";
-    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error(where + std::strerror(errno));
-    std::vector<devhost::SocketAddress> resolved;
+    const std::string where = "cannot listen on " + modbus::line_address_text(address_) + ": ";
+    wake_.open(where.c_str());
+    std::vector<modbus::SocketAddress> resolved;
     std::string error;
-    if (!devhost::resolve_line_address(address_, resolved, error))
+    if (!modbus::resolve_line_address(address_, resolved, error))
         throw std::runtime_error(where + error);
-    for (const devhost::SocketAddress& candidate : resolved) {
+    for (const modbus::SocketAddress& candidate : resolved) {
         listen_fd_ = listen_on(candidate, error);
         if (listen_fd_ >= 0)
             break;
@@ -96,7 +92,7 @@ void NetworkServer::open()
     address_.tcp_port = bound_port(listen_fd_);
 }
 
-std::string NetworkServer::address() const { return devhost::line_address_text(address_); }
+std::string NetworkServer::address() const { return modbus::line_address_text(address_); }
 
 void NetworkServer::start()
 {
@@ -106,43 +102,23 @@ void NetworkServer::start()
 void NetworkServer::stop()
 {
     stopping_ = true;
-    if (wake_[1] >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(wake_[1], &byte, 1);
-    }
+    wake_.wake();
 }
 
 void NetworkServer::drop_connection()
 {
     dropping_ = true;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(wake_[1], &byte, 1);
-}
-
-std::vector<RequestTiming> NetworkServer::timings() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return {timings_.begin(), timings_.end()};
-}
-
-void NetworkServer::log_timing(const RequestTiming& timing)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (timings_.size() == kTimingLogLength)
-        timings_.pop_front();
-    timings_.push_back(timing);
+    wake_.wake();
 }
 
 void NetworkServer::serve()
 {
     while (!stopping_) {
-        pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_.read_fd(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR)
             return;
         if (fds[1].revents & POLLIN) {
-            char drained[16];
-            while (::read(wake_[0], drained, sizeof drained) > 0) {
-            }
+            wake_.drain();
             continue;  // a drop with no connection has nothing to close
         }
         if (!(fds[0].revents & POLLIN))
@@ -169,15 +145,12 @@ bool NetworkServer::wait_readable(int fd, const Clock::time_point* deadline)
                 std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
             timeout_ms = static_cast<int>(std::max<long long>(left.count(), 0));
         }
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wake_.read_fd(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeout_ms);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (fds[1].revents & POLLIN) {
-            char drained[16];
-            while (::read(wake_[0], drained, sizeof drained) > 0) {
-            }
-        }
+        if (fds[1].revents & POLLIN)
+            wake_.drain();
         if (leaving() || ready < 0)
             return false;
         if (ready == 0 || fds[0].revents != 0)
@@ -190,11 +163,9 @@ bool NetworkServer::pause(std::chrono::milliseconds duration)
     const auto until = Clock::now() + duration;
     while (!leaving() && Clock::now() < until) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-        pollfd wake{wake_[0], POLLIN, 0};
+        pollfd wake{wake_.read_fd(), POLLIN, 0};
         ::poll(&wake, 1, static_cast<int>(left.count()));
-        char drained[16];
-        while (::read(wake_[0], drained, sizeof drained) > 0) {
-        }
+        wake_.drain();
     }
     return !leaving();
 }
@@ -232,10 +203,10 @@ void NetworkServer::serve_rtu(int fd)
             timing.gap_before =
                 std::max(frame->first_byte - std::max(last_request_end, last_reply_end_),
                          Clock::duration::zero());
-            log_timing(timing);
+            timings_.add(timing);
             first = false;
             last_request_end = frame->last_byte;
-            const MeterAnswer answer = simulator_.answer(frame->bytes);
+            const MeterAnswer answer = meters_.answer_rtu(frame->bytes);
             if (answer.broken)
                 receiver.discard();
             if (answer.frame.empty())
@@ -262,35 +233,37 @@ void NetworkServer::serve_mbap(int fd)
             return;  // the master closed the connection, or it failed
         buffer.insert(buffer.end(), chunk, chunk + got);
         const auto arrived = Clock::now();
-        MbapRequest request;
+        std::vector<std::uint8_t> request;
         for (;;) {
-            const MbapTake taken = take_mbap_request(buffer, request);
-            if (taken == MbapTake::Broken)
+            const modbus::MbapTake taken = modbus::take_mbap_frame(buffer, request);
+            if (taken == modbus::MbapTake::Broken)
                 return;  // no way to find the next frame: end the connection
-            if (taken == MbapTake::NeedMore)
+            if (taken == modbus::MbapTake::NeedMore)
                 break;
+            const Frame body = modbus::mbap_body(request);
             RequestTiming timing;
-            timing.slave = request.rtu[0];
-            timing.function = request.rtu[1];
+            timing.slave = body[0];
+            timing.function = body[1];
             timing.arrived = arrived;
             timing.after_setup = first;
-            log_timing(timing);
+            timings_.add(timing);
             first = false;
-            const MeterAnswer answer = simulator_.answer(request.rtu);
+            const MeterAnswer answer = meters_.answer(body);
             if (answer.frame.empty())
                 continue;
             if (answer.delay.count() > 0 && !pause(answer.delay))
                 return;
-            const std::uint16_t transaction =
-                static_cast<std::uint16_t>(request.transaction + (answer.damaged ? 1 : 0));
-            send_frame(fd, mbap_reply(transaction, answer.frame));
+            // With no CRC to damage, a damaged reply answers another transaction.
+            const std::uint16_t transaction = static_cast<std::uint16_t>(
+                modbus::mbap_transaction(request) + (answer.damaged ? 1 : 0));
+            send_frame(fd, modbus::mbap_frame(transaction, answer.frame));
         }
     }
 }
 
 void NetworkServer::serve_connection(int fd)
 {
-    if (address_.kind == devhost::LineKind::ModbusTcp)
+    if (address_.kind == modbus::LineKind::ModbusTcp)
         serve_mbap(fd);
     else
         serve_rtu(fd);

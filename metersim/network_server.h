@@ -1,31 +1,30 @@
 // The simulated meters served over TCP, as a Modbus TCP gateway (tcp://: the
 // unit identifier is the meter's address) or a serial server carrying RTU
 // frames unchanged (rtu+tcp://), to one connection at a time: others wait
-// until it closes. The meters and their faults are the simulator's, so a
-// dead or absent unit gets no answer, as on the bus behind a gateway. Over
+// until it closes. The meters and their faults are those given, so a dead or
+// absent unit gets no answer, as on the bus behind a gateway. Over
 // Modbus TCP, which has no CRC, the bad-crc fault sends the reply under
 // another transaction number, which a master must discard.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "devhost/lines/line_address.h"
-#include "metersim/simulator.h"
+#include "metersim/meters.h"
+#include "metersim/request_timing.h"
+#include "metersim/wake_pipe.h"
+#include "modbus/line_address.h"
 
 namespace metersim {
 
 class NetworkServer {
 public:
-    // The simulator's meters answer; it must outlive the server, and its
-    // own serve() must not run. Throws std::invalid_argument for an address
-    // that is not a network one.
-    NetworkServer(Simulator& simulator, devhost::LineAddress address);
+    // The meters must outlive the server. Throws std::invalid_argument for
+    // an address that is not a network one.
+    NetworkServer(Meters& meters, modbus::LineAddress address);
     ~NetworkServer();
     NetworkServer(const NetworkServer&) = delete;
     NetworkServer& operator=(const NetworkServer&) = delete;
@@ -46,14 +45,11 @@ public:
     unsigned long connections() const { return connections_.load(); }
     // Replies sent, late ones included.
     unsigned long replies_sent() const { return replies_.load(); }
-    // The most recent requests received (up to kTimingLogLength), oldest
-    // first: their slave, function and arrival. Over RTU also the silence
+    // The most recent requests received, oldest first: their slave, function and arrival. Over RTU also the silence
     // before each (since the end of the previous request or of the reply
     // sent last, whichever came later); the first on a connection counts
     // as after a set-up, its silence from the connection's opening.
-    std::vector<RequestTiming> timings() const;
-
-    static constexpr std::size_t kTimingLogLength = Simulator::kTimingLogLength;
+    std::vector<RequestTiming> timings() const { return timings_.entries(); }
 
 private:
     void serve();
@@ -65,13 +61,12 @@ private:
     bool wait_readable(int fd, const std::chrono::steady_clock::time_point* deadline);
     bool pause(std::chrono::milliseconds duration);
     void send_frame(int fd, const Frame& frame);
-    void log_timing(const RequestTiming& timing);
     bool leaving() const { return stopping_ || dropping_; }
 
-    Simulator& simulator_;
-    devhost::LineAddress address_;
+    Meters& meters_;
+    modbus::LineAddress address_;
     int listen_fd_ = -1;
-    int wake_[2] = {-1, -1};
+    WakePipe wake_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> dropping_{false};
@@ -80,8 +75,7 @@ private:
     // When the last reply went out on the connection being served.
     std::chrono::steady_clock::time_point last_reply_end_{};
 
-    mutable std::mutex mutex_;
-    std::deque<RequestTiming> timings_;
+    RecentLog<RequestTiming> timings_;
 };
 
 }  // namespace metersim

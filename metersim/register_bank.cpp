@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "modbus/protocol.h"
+
 namespace metersim {
 
 RegisterBank::RegisterBank(int slave) : live_(true), slave_(slave) {}
@@ -25,10 +27,10 @@ RegisterValues RegisterBank::current(double seconds) const
 std::uint8_t RegisterBank::read(int address, int count, double seconds,
                                 std::vector<std::uint16_t>& out)
 {
-    if (count < 1 || count > kMaxReadCount)
-        return kIllegalValue;
+    if (count < 1 || count > modbus::kMaxReadCount)
+        return modbus::kIllegalValue;
     if (address < kFirstRegister || address + count > kFirstRegister + kRegisterCount)
-        return kIllegalAddress;
+        return modbus::kIllegalAddress;
     const RegisterValues values = current(seconds);
     const int first = address - kFirstRegister;
     out.assign(values.begin() + first, values.begin() + first + count);
@@ -38,10 +40,10 @@ std::uint8_t RegisterBank::read(int address, int count, double seconds,
 std::uint8_t RegisterBank::write(int address, const std::vector<std::uint16_t>& values)
 {
     const int count = static_cast<int>(values.size());
-    if (count < 1 || count > kMaxWriteCount)
-        return kIllegalValue;
+    if (count < 1 || count > modbus::kMaxWriteCount)
+        return modbus::kIllegalValue;
     if (address < kFirstRegister || address + count > kFirstRegister + kRegisterCount)
-        return kIllegalAddress;
+        return modbus::kIllegalAddress;
     for (int i = 0; i < count; ++i) {
         values_[address - kFirstRegister + i] = values[i];
         written_[address - kFirstRegister + i] = true;

@@ -12,14 +12,6 @@ namespace metersim {
 
 constexpr int kFirstRegister = 10;
 constexpr int kRegisterCount = 60;
-constexpr int kMaxReadCount = 125;   // Modbus limit for function 3
-constexpr int kMaxWriteCount = 123;  // Modbus limit for function 16
-
-// Modbus exception codes the bank answers with.
-constexpr std::uint8_t kIllegalFunction = 1;
-constexpr std::uint8_t kIllegalAddress = 2;
-constexpr std::uint8_t kIllegalValue = 3;
-
 using RegisterValues = std::array<std::uint16_t, kRegisterCount>;
 
 class RegisterBank {
@@ -30,8 +22,9 @@ public:
     // A fixed table; only writes change it.
     explicit RegisterBank(const RegisterValues& table);
 
-    // 0 on success, else the Modbus exception code. A written register keeps
-    // its value even in live mode, as a meter's setting would.
+    // 0 on success, else the Modbus exception code (modbus/protocol.h). A
+    // written register keeps its value even in live mode, as a meter's
+    // setting would.
     std::uint8_t read(int address, int count, double seconds, std::vector<std::uint16_t>& out);
     std::uint8_t write(int address, const std::vector<std::uint16_t>& values);
 

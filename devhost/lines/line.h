@@ -129,8 +129,8 @@ protected:
     }
 
 private:
-    Exchange exchange(const MeterAddress& meter, const std::vector<std::uint8_t>& request,
-                      std::vector<std::uint8_t>& reply);
+    // Carries the request and judges the reply (modbus/replies.h).
+    Exchange exchange(const MeterAddress& meter, const std::vector<std::uint8_t>& request);
 
     LineSettings settings_;
     LineObserver* observer_ = nullptr;

@@ -2,23 +2,26 @@
 
 #include <stdexcept>
 
-#include "devhost/lines/line_address.h"
 #include "devhost/lines/modbus_tcp_line.h"
 #include "devhost/lines/rtu_over_tcp_line.h"
 #include "devhost/lines/serial_line.h"
+#include "modbus/line_address.h"
 
 namespace devhost {
 
 std::unique_ptr<Line> make_line(const LineSettings& settings)
 {
-    LineAddress address;
+    modbus::LineAddress address;
     std::string error;
-    if (!parse_line_address(settings.port, address, error))
+    if (!modbus::parse_line_address(settings.port, address, error))
         throw std::invalid_argument(error);
     switch (address.kind) {
-    case LineKind::ModbusTcp: return std::make_unique<ModbusTcpLine>(settings, address);
-    case LineKind::RtuOverTcp: return std::make_unique<RtuOverTcpLine>(settings, address);
-    case LineKind::Serial: break;
+    case modbus::LineKind::ModbusTcp:
+        return std::make_unique<ModbusTcpLine>(settings, address);
+    case modbus::LineKind::RtuOverTcp:
+        return std::make_unique<RtuOverTcpLine>(settings, address);
+    case modbus::LineKind::Serial:
+        break;
     }
     return std::make_unique<SerialLine>(settings);
 }

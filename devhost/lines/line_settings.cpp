@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "devhost/lines/line_address.h"
+#include "modbus/line_address.h"
+#include "modbus/protocol.h"
 
 namespace devhost {
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr int kStandardBauds[] = {300,   600,   1200,   2400,   4800,   9600,  19200,
                                   38400, 57600, 115200, 230400, 460800, 921600};
-constexpr int kMaxSlave = 247;  // 0 is broadcast, 248 to 255 are reserved
 constexpr int kMaxTimeoutMs = 60000;
 
 bool read_int(const Json::Value& config, const char* key, int min, int max, int& value,
@@ -54,12 +54,13 @@ LineSettingsResult parse_line_settings(const Json::Value& config, int default_ba
     }
     const Json::Value& port = config["port"];
     if (!port.isString() || port.asString().empty()) {
-        result.error = std::string("\"port\" must be a non-empty string: ") + kLineAddressForms;
+        result.error =
+            std::string("\"port\" must be a non-empty string: ") + modbus::kLineAddressForms;
         return result;
     }
     settings.port = port.asString();
-    LineAddress address;
-    if (!parse_line_address(settings.port, address, result.error))
+    modbus::LineAddress address;
+    if (!modbus::parse_line_address(settings.port, address, result.error))
         return result;
 
     if (config.isMember("parity")) {
@@ -75,7 +76,7 @@ LineSettingsResult parse_line_settings(const Json::Value& config, int default_ba
         settings.parity = letter;
     }
     if (!read_int(config, "baud", 1, 4000000, settings.baud, result.error) ||
-        !read_int(config, "slave", 1, kMaxSlave, settings.slave, result.error) ||
+        !read_int(config, "slave", modbus::kFirstSlave, modbus::kLastSlave, settings.slave, result.error) ||
         !read_int(config, "timeout_ms", 1, kMaxTimeoutMs, settings.timeout_ms, result.error))
         return result;
     if (!is_standard_baud(settings.baud)) {

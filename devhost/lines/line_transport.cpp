@@ -6,14 +6,11 @@
 #include "devhost/runtime/reply_layout.h"
 #include "devhost/lines/line.h"
 #include "devhost/lines/line_factory.h"
+#include "modbus/protocol.h"
 
 namespace devhost {
 
 namespace {
-
-constexpr int kMaxReadCount = 125;   // Modbus limit for function 3
-constexpr int kMaxWriteCount = 123;  // Modbus limit for function 16
-constexpr int kMaxAddress = 0xFFFF;
 
 std::string describe(const ModbusRequest& request)
 {
@@ -33,11 +30,11 @@ std::string describe(const ModbusRequest& request)
 
 std::string request_problem(const ModbusRequest& request)
 {
-    if (request.address < 0 || request.address > kMaxAddress)
+    if (request.address < 0 || request.address > modbus::kMaxRegisterAddress)
         return "address outside 0 to 65535";
     switch (request.function) {
     case ModbusFunction::ReadHoldingRegisters:
-        if (request.count < 1 || request.count > kMaxReadCount)
+        if (request.count < 1 || request.count > modbus::kMaxReadCount)
             return "a read takes 1 to 125 registers";
         return "";
     case ModbusFunction::WriteSingleRegister:
@@ -45,7 +42,7 @@ std::string request_problem(const ModbusRequest& request)
             return "no value to write";
         return "";
     case ModbusFunction::WriteMultipleRegisters:
-        if (request.count < 1 || request.count > kMaxWriteCount)
+        if (request.count < 1 || request.count > modbus::kMaxWriteCount)
             return "a multiple write takes 1 to 123 registers";
         if (request.values.size() != static_cast<std::size_t>(request.count))
             return "fewer values than registers";

@@ -2,28 +2,11 @@
 
 #include <algorithm>
 
+#include "modbus/mbap.h"
+
 namespace devhost {
 
 namespace {
-
-// The header: transaction (2 bytes), protocol 0 (2), length of what follows
-// it (2), then the unit identifier, which the length counts.
-constexpr std::size_t kLengthField = 4;
-constexpr std::size_t kUnit = 6;
-constexpr std::size_t kHeaderBeforeUnit = 6;
-constexpr std::size_t kMinFollowing = 2;    // unit and function code
-constexpr std::size_t kMaxFollowing = 254;  // a 260-byte frame
-
-std::uint16_t word_at(const std::vector<std::uint8_t>& bytes, std::size_t offset)
-{
-    return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
-}
-
-void put_word(std::vector<std::uint8_t>& bytes, std::size_t value)
-{
-    bytes.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
-}
 
 std::chrono::nanoseconds since(std::chrono::steady_clock::time_point earlier,
                                std::chrono::steady_clock::time_point later)
@@ -34,7 +17,7 @@ std::chrono::nanoseconds since(std::chrono::steady_clock::time_point earlier,
 
 }  // namespace
 
-ModbusTcpLine::ModbusTcpLine(LineSettings settings, LineAddress address)
+ModbusTcpLine::ModbusTcpLine(LineSettings settings, modbus::LineAddress address)
     : TcpLine(std::move(settings), std::move(address))
 {
 }
@@ -72,11 +55,7 @@ Exchange ModbusTcpLine::transact(const MeterAddress& meter,
     take_in(arrived, Clock::now());
 
     const std::uint16_t transaction = ++last_transaction_;
-    std::vector<std::uint8_t> frame;
-    put_word(frame, transaction);
-    put_word(frame, 0);
-    put_word(frame, request.size());
-    frame.insert(frame.end(), request.begin(), request.end());
+    const std::vector<std::uint8_t> frame = modbus::mbap_frame(transaction, request);
     const auto sent = Clock::now();
     const auto deadline = sent + std::chrono::milliseconds(meter.timeout_ms);
     std::string error;
@@ -87,30 +66,29 @@ Exchange ModbusTcpLine::transact(const MeterAddress& meter,
     last_frame_end_ = sent;
 
     for (;;) {
-        while (unframed_.size() > kUnit) {
-            const std::size_t following = word_at(unframed_, kLengthField);
-            if (word_at(unframed_, 2) != 0 || following < kMinFollowing ||
-                following > kMaxFollowing) {
+        // A header is judged once the unit identifier after it has come.
+        while (unframed_.size() > modbus::kMbapBeforeUnit) {
+            std::vector<std::uint8_t> received;
+            const modbus::MbapTake taken = modbus::take_mbap_frame(unframed_, received);
+            if (taken == modbus::MbapTake::Broken) {
                 notify_received(unframed_, "not a Modbus TCP frame");
                 unframed_.clear();
                 connection().close();
                 return failed_exchange(ExchangeStatus::BadReply,
                                        "the server sent no Modbus TCP frame; connection closed");
             }
-            const std::size_t length = kHeaderBeforeUnit + following;
-            if (unframed_.size() < length)
+            if (taken == modbus::MbapTake::NeedMore)
                 break;
-            const std::vector<std::uint8_t> received(unframed_.begin(),
-                                                     unframed_.begin() + static_cast<long>(length));
-            const bool answers = word_at(received, 0) == transaction && received[kUnit] == meter.slave;
+            std::vector<std::uint8_t> body = modbus::mbap_body(received);
+            const bool answers =
+                modbus::mbap_transaction(received) == transaction && body[0] == meter.slave;
             notify_received(received, answers ? "" : "for another transaction or unit, discarded");
-            unframed_.erase(unframed_.begin(), unframed_.begin() + static_cast<long>(length));
             unframed_since_ = last_arrival_;
             last_frame_end_ = last_arrival_;
             // Anything else is a late reply to an earlier request, or another
             // unit's: never this request's answer.
             if (answers) {
-                reply.assign(received.begin() + kUnit, received.end());
+                reply = std::move(body);
                 return Exchange{};
             }
         }

@@ -17,7 +17,7 @@ namespace devhost {
 
 class ModbusTcpLine final : public TcpLine {
 public:
-    ModbusTcpLine(LineSettings settings, LineAddress address);
+    ModbusTcpLine(LineSettings settings, modbus::LineAddress address);
 
 private:
     Exchange transact(const MeterAddress& meter, const std::vector<std::uint8_t>& request,

@@ -3,48 +3,21 @@
 #include <algorithm>
 #include <thread>
 
-#include "devhost/lines/frame_silence.h"
-#include "devhost/lines/rtu_crc.h"
+#include "modbus/frame_timing.h"
+#include "modbus/rtu_crc.h"
+#include "modbus/rtu_framing.h"
 
 namespace devhost {
 
 namespace {
-
-constexpr std::size_t kCrcLength = 2;
-
-// How long a reply is, by its function code: a fixed length, plus the byte
-// count the reply carries at offset 2 for reads.
-struct ReplyShape {
-    std::uint8_t function;
-    std::size_t fixed;
-    bool counted;
-};
-
-constexpr ReplyShape kReplyShapes[] = {
-    {3, 5, true},    // address, function, byte count, data, CRC
-    {6, 8, false},   // address, function, register, value, CRC
-    {16, 8, false},  // address, function, register, count, CRC
-};
-constexpr std::size_t kExceptionLength = 5;  // address, function | 0x80, code, CRC
 
 // The length of the reply that begins the buffer, 0 while its header is
 // still arriving; a function code no request of ours asks for has no known
 // length, and whatever came is taken as its frame.
 std::size_t reply_length(const std::vector<std::uint8_t>& bytes)
 {
-    if (bytes.size() < 2)
-        return 0;
-    const std::uint8_t function = bytes[1];
-    if (function & 0x80)
-        return kExceptionLength;
-    for (const ReplyShape& shape : kReplyShapes) {
-        if (shape.function != function)
-            continue;
-        if (!shape.counted)
-            return shape.fixed;
-        return bytes.size() < 3 ? 0 : shape.fixed + bytes[2];
-    }
-    return bytes.size();
+    const std::size_t length = modbus::rtu_reply_length(bytes.data(), bytes.size());
+    return length == modbus::kEndsAtSilence ? bytes.size() : length;
 }
 
 std::chrono::nanoseconds non_negative(std::chrono::steady_clock::duration duration)
@@ -55,9 +28,9 @@ std::chrono::nanoseconds non_negative(std::chrono::steady_clock::duration durati
 
 }  // namespace
 
-RtuOverTcpLine::RtuOverTcpLine(LineSettings settings, LineAddress address)
+RtuOverTcpLine::RtuOverTcpLine(LineSettings settings, modbus::LineAddress address)
     : TcpLine(std::move(settings), std::move(address)),
-      silence_(inter_frame_silence(this->settings().baud, this->settings().parity))
+      silence_(modbus::inter_frame_silence(this->settings().baud, this->settings().parity))
 {
 }
 
@@ -84,7 +57,7 @@ Exchange RtuOverTcpLine::transact(const MeterAddress& meter,
         keep_silence();
     }
 
-    const std::vector<std::uint8_t> frame = with_rtu_crc(request);
+    const std::vector<std::uint8_t> frame = modbus::with_rtu_crc(request);
     const auto sent = Clock::now();
     const auto quiet_before_request = sent - last_frame_end_;
     const auto deadline = sent + std::chrono::milliseconds(meter.timeout_ms);
@@ -92,7 +65,7 @@ Exchange RtuOverTcpLine::transact(const MeterAddress& meter,
     if (!connection().send(frame, deadline, error))
         return lost(error);
     // The serial server has put the request on its line by this time.
-    const auto request_end = sent + wire_time(line.baud, line.parity, frame.size());
+    const auto request_end = sent + modbus::wire_time(line.baud, line.parity, frame.size());
     last_frame_end_ = request_end;
     if (observed())
         notify({LineFrame::Direction::Sent, sent, frame, non_negative(quiet_before_request), true});
@@ -106,10 +79,11 @@ Exchange RtuOverTcpLine::transact(const MeterAddress& meter,
                                                   received.begin() + static_cast<long>(length));
             received.erase(received.begin(), received.begin() + static_cast<long>(length));
             last_frame_end_ = std::max(last_frame_end_, last_arrival);
-            const bool intact = rtu_crc_ok(taken.data(), taken.size());
+            const bool intact = modbus::rtu_crc_ok(taken.data(), taken.size());
             if (observed()) {
                 // The reply began one wire time before its last byte came.
-                const auto began = last_arrival - wire_time(line.baud, line.parity, taken.size());
+                const auto began =
+                    last_arrival - modbus::wire_time(line.baud, line.parity, taken.size());
                 std::string problem;
                 if (!intact)
                     problem = "bad CRC";
@@ -120,11 +94,11 @@ Exchange RtuOverTcpLine::transact(const MeterAddress& meter,
             }
             if (!intact)
                 return failed_exchange(ExchangeStatus::BadCrc, "reply with a bad CRC");
-            if (taken.size() < kCrcLength + 2)
+            if (taken.size() < modbus::kRtuCrcLength + 2)
                 return failed_exchange(ExchangeStatus::BadReply, "reply too short");
             if (taken[0] != meter.slave)
                 continue;  // another meter's: a late reply, not this request's
-            reply.assign(taken.begin(), taken.end() - kCrcLength);
+            reply.assign(taken.begin(), taken.end() - modbus::kRtuCrcLength);
             return Exchange{};
         }
         // The reply must begin within the timeout, and each part of it

@@ -2,7 +2,7 @@
 // them on its serial line unchanged. So the frames are a serial line's, with
 // their checksum, one transaction at a time, and before each request the
 // line is left silent for 3.5 characters at the line's speed and parity
-// after the last frame on it (frame_silence.h), no longer. Bytes that came
+// after the last frame on it (modbus/frame_timing.h), no longer. Bytes that came
 // since the last transaction (a late reply) are dropped before a request, as
 // a serial line is flushed; a reply from another meter is discarded.
 #pragma once
@@ -17,7 +17,7 @@ namespace devhost {
 
 class RtuOverTcpLine final : public TcpLine {
 public:
-    RtuOverTcpLine(LineSettings settings, LineAddress address);
+    RtuOverTcpLine(LineSettings settings, modbus::LineAddress address);
 
 private:
     Exchange transact(const MeterAddress& meter, const std::vector<std::uint8_t>& request,

@@ -7,8 +7,8 @@
 #include <modbus.h>
 #include <unistd.h>
 
-#include "devhost/lines/frame_silence.h"
-#include "devhost/lines/rtu_crc.h"
+#include "modbus/frame_timing.h"
+#include "modbus/rtu_crc.h"
 
 namespace devhost {
 
@@ -29,8 +29,6 @@ ExchangeStatus status_of_errno(int error)
     default: return ExchangeStatus::LineDown;
     }
 }
-
-constexpr std::size_t kCrcLength = 2;
 
 // The length of a reply as its header declares it, which is how far
 // libmodbus reads one: the address, the function code, what follows the
@@ -55,7 +53,7 @@ std::size_t declared_reply_length(const std::vector<std::uint8_t>& reply)
     case MODBUS_FC_MASK_WRITE_REGISTER: length = 8; break;
     default: length = 3; break;
     }
-    return std::min(length + kCrcLength, reply.size());
+    return std::min(length + modbus::kRtuCrcLength, reply.size());
 }
 
 // The reply bytes libmodbus left in the buffer, and what was wrong with
@@ -87,7 +85,7 @@ ReplySeen reply_seen(int length, int error, const std::vector<std::uint8_t>& buf
 
 SerialLine::SerialLine(LineSettings settings)
     : Line(std::move(settings)),
-      silence_(inter_frame_silence(this->settings().baud, this->settings().parity))
+      silence_(modbus::inter_frame_silence(this->settings().baud, this->settings().parity))
 {
 }
 
@@ -148,7 +146,8 @@ Exchange SerialLine::transact(const MeterAddress& meter, const std::vector<std::
     const auto quiet_before_request = sent - last_frame_end_;
     const int sent_length =
         modbus_send_raw_request(modbus_, request.data(), static_cast<int>(request.size()));
-    const auto request_wire_time = wire_time(line.baud, line.parity, request.size() + kCrcLength);
+    const auto request_wire_time =
+        modbus::wire_time(line.baud, line.parity, request.size() + modbus::kRtuCrcLength);
     // The request has left the line by now, or will have by this time.
     const auto request_end = sent + request_wire_time;
     last_frame_end_ = request_end;
@@ -158,7 +157,7 @@ Exchange SerialLine::transact(const MeterAddress& meter, const std::vector<std::
         LineFrame frame;
         frame.direction = LineFrame::Direction::Sent;
         frame.time = sent;
-        frame.bytes = with_rtu_crc(request);
+        frame.bytes = modbus::with_rtu_crc(request);
         frame.silence_before = quiet_before_request;
         notify(std::move(frame));
     }
@@ -184,10 +183,11 @@ Exchange SerialLine::transact(const MeterAddress& meter, const std::vector<std::
             frame.direction = LineFrame::Direction::Received;
             frame.bytes.assign(reply.begin(), reply.begin() + static_cast<long>(seen.length));
             // The reply began one wire time before its last byte was read.
-            const auto began = received - wire_time(line.baud, line.parity, seen.length);
+            const auto began =
+                received - modbus::wire_time(line.baud, line.parity, seen.length);
             frame.silence_before = std::chrono::duration_cast<std::chrono::nanoseconds>(
                 std::max(began - request_end, Clock::duration::zero()));
-            frame.intact = rtu_crc_ok(frame.bytes.data(), frame.bytes.size());
+            frame.intact = modbus::rtu_crc_ok(frame.bytes.data(), frame.bytes.size());
             frame.problem = seen.problem;
             notify(std::move(frame));
         }
@@ -197,9 +197,9 @@ Exchange SerialLine::transact(const MeterAddress& meter, const std::vector<std::
     if (length == 0)
         return failed_exchange(ExchangeStatus::BadReply, "reply from another slave");
     reply.resize(static_cast<std::size_t>(length));
-    if (reply.size() < kCrcLength)
+    if (reply.size() < modbus::kRtuCrcLength)
         return failed_exchange(ExchangeStatus::BadReply, "reply too short");
-    reply.resize(reply.size() - kCrcLength);
+    reply.resize(reply.size() - modbus::kRtuCrcLength);
     return Exchange{};
 }
 

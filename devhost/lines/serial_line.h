@@ -1,6 +1,6 @@
 // A Modbus RTU line on a serial port, over libmodbus. Before each request
 // the line is left silent for 3.5 characters after the end of the last frame
-// (frame_silence.h), no longer; then it is flushed, so a late reply to an
+// (modbus/frame_timing.h), no longer; then it is flushed, so a late reply to an
 // earlier request is never taken for the reply to this one. The opening of
 // the port counts as the end of a frame: a meter listening while the port
 // was opened (and a transceiver switched on) cannot know what the line

@@ -48,7 +48,7 @@ int wait_for(int fd, short events, Clock::time_point deadline)
 std::string errno_text(int error) { return std::strerror(error); }
 
 // One address: a non-blocking connect, waited for until the deadline.
-int connect_one(const SocketAddress& address, Clock::time_point deadline, int& error)
+int connect_one(const modbus::SocketAddress& address, Clock::time_point deadline, int& error)
 {
     const int fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             IPPROTO_TCP);
@@ -86,17 +86,17 @@ void TcpConnection::close()
     fd_ = -1;
 }
 
-bool TcpConnection::connect(const std::vector<SocketAddress>& addresses,
+bool TcpConnection::connect(const std::vector<modbus::SocketAddress>& addresses,
                             Clock::time_point deadline, std::string& error)
 {
     close();
     error = "no address to connect to";
-    for (const SocketAddress& address : addresses) {
+    for (const modbus::SocketAddress& address : addresses) {
         int code = 0;
         fd_ = connect_one(address, deadline, code);
         if (fd_ >= 0)
             return true;
-        error = "cannot connect to " + socket_address_text(address) + ": " +
+        error = "cannot connect to " + modbus::socket_address_text(address) + ": " +
                 (code == ETIMEDOUT ? "no answer in time" : errno_text(code));
         if (Clock::now() >= deadline)
             break;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "devhost/lines/line_address.h"
+#include "modbus/line_address.h"
 
 namespace devhost {
 
@@ -22,7 +22,7 @@ public:
     TcpConnection& operator=(const TcpConnection&) = delete;
 
     // Tries the addresses in turn until one accepts, all before the deadline.
-    bool connect(const std::vector<SocketAddress>& addresses, Clock::time_point deadline,
+    bool connect(const std::vector<modbus::SocketAddress>& addresses, Clock::time_point deadline,
                  std::string& error);
     bool connected() const { return fd_ >= 0; }
     void close();

@@ -2,14 +2,14 @@
 
 namespace devhost {
 
-TcpLine::TcpLine(LineSettings settings, LineAddress address)
+TcpLine::TcpLine(LineSettings settings, modbus::LineAddress address)
     : Line(std::move(settings)), address_(std::move(address))
 {
 }
 
 bool TcpLine::open(std::string& error)
 {
-    if (resolved_.empty() && !resolve_line_address(address_, resolved_, error))
+    if (resolved_.empty() && !modbus::resolve_line_address(address_, resolved_, error))
         return false;
     open_ = true;
     return true;

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "devhost/lines/line.h"
-#include "devhost/lines/line_address.h"
+#include "modbus/line_address.h"
 #include "devhost/lines/tcp_connection.h"
 
 namespace devhost {
 
 class TcpLine : public Line {
 public:
-    TcpLine(LineSettings settings, LineAddress address);
+    TcpLine(LineSettings settings, modbus::LineAddress address);
 
     bool open(std::string& error) override;
     void close() override;
@@ -39,8 +39,8 @@ protected:
     static Exchange lost(const std::string& error);
 
 private:
-    LineAddress address_;
-    std::vector<SocketAddress> resolved_;
+    modbus::LineAddress address_;
+    std::vector<modbus::SocketAddress> resolved_;
     bool open_ = false;
     TcpConnection connection_;
 };

@@ -14,7 +14,7 @@
 #include "devhost/runtime/module_identity.h"
 #include "devhost/runtime/module_loader.h"
 #include "host/spmodbus.h"
-#include "metersim/simulator.h"
+#include "devhost/meterhost/simulated_line.h"
 
 namespace meterhost {
 
@@ -77,22 +77,16 @@ BenchSession::BenchSession(SessionOptions options, SessionEvents& events)
 
 void BenchSession::start_simulator(LineSetup& line)
 {
-    metersim::SimulatorOptions simulated;
-    simulated.slaves.clear();
+    std::vector<int> addresses;
     for (const MeterSetup& meter : line.meters)
-        simulated.slaves.push_back(meter.slave);
-    simulated.baud = line.baud;
-    simulated.parity = line.parity;
-    simulated.line_time = true;
+        addresses.push_back(meter.slave);
     try {
-        simulator_ = std::make_unique<metersim::Simulator>(std::move(simulated));
-        simulator_->open();
+        simulated_ = std::make_unique<SimulatedLine>(addresses, line.baud, line.parity);
     } catch (const std::exception& error) {
         throw SetupFailure(kExitUsage, std::string("cannot start the simulated meter: ") +
                                            error.what());
     }
-    simulator_->start();
-    line.port = simulator_->port_path();
+    line.port = simulated_->port();
     for (MeterSetup& meter : line.meters)
         meter.json["port"] = line.port;
     std::string slaves;
@@ -266,7 +260,7 @@ void BenchSession::tear_down()
     lines_.clear();
     devices_.clear();
     module_.reset();  // providers, then the module itself
-    simulator_.reset();
+    simulated_.reset();
     history_.reset();
 }
 

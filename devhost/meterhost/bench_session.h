@@ -19,6 +19,7 @@
 #include "devhost/meterhost/reporter.h"
 #include "devhost/meterhost/session_events.h"
 #include "devhost/meterhost/session_options.h"
+#include "devhost/meterhost/simulated_line.h"
 #include "devhost/runtime/backends.h"
 #include "host/spmodbus.h"
 
@@ -27,10 +28,6 @@ class HistoryStore;
 class LineObserver;
 class LoadedModule;
 }
-namespace metersim {
-class Simulator;
-}
-
 namespace meterhost {
 
 class StopSignal;
@@ -131,7 +128,7 @@ private:
     SessionEvents& events_;
     Reporter report_;
     std::unique_ptr<devhost::HistoryStore> history_;
-    std::unique_ptr<metersim::Simulator> simulator_;
+    std::unique_ptr<SimulatedLine> simulated_;
     std::unique_ptr<devhost::LoadedModule> module_;
     std::vector<MeterLine> lines_;
     std::vector<MeterIdentity> identities_;

@@ -6,7 +6,7 @@
 #include "cli/values.h"
 #include "devhost/lines/line_settings.h"
 #include "devhost/meterhost/command_line_help.h"
-#include "metersim/slave_list.h"
+#include "modbus/address_list.h"
 
 namespace meterhost {
 
@@ -119,7 +119,7 @@ std::string line_slaves(Options& o, const std::string& option, const std::string
     if (cli::read_whole(value, 1, 247, number))
         slaves = std::vector<int>{static_cast<int>(number)};
     else
-        slaves = metersim::parse_slave_list(value);
+        slaves = modbus::parse_slave_list(value);
     if (!slaves)
         return option + " needs Modbus addresses from 1 to 247 (e.g. 1, 1,2,5 or 1-8), not '" +
                value + "'";

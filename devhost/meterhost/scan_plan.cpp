@@ -1,6 +1,6 @@
 #include "devhost/meterhost/scan_plan.h"
 
-#include "devhost/lines/frame_silence.h"
+#include "modbus/frame_timing.h"
 
 namespace meterhost {
 
@@ -71,8 +71,8 @@ std::chrono::nanoseconds ScanPlan::silent_probe_time(const ScanSetting& setting)
 {
     std::chrono::nanoseconds time = std::chrono::milliseconds(timeout_ms_);
     if (setting.baud != 0)
-        time += devhost::inter_frame_silence(setting.baud, setting.parity) +
-                devhost::wire_time(setting.baud, setting.parity, kRequestBytes);
+        time += modbus::inter_frame_silence(setting.baud, setting.parity) +
+                modbus::wire_time(setting.baud, setting.parity, kRequestBytes);
     return time;
 }
 

@@ -1,20 +1,16 @@
 // The small parts of the bench tools whose mistakes would not show as a
-// failed run: option values, table, fault and slave list parsing, frame
-// checksums, and history kept per device.
+// failed run: option values, table and fault parsing, and history kept per
+// device.
 #include <gtest/gtest.h>
 
 #include "devhost/meterhost/command_line.h"
 #include "tests/e2e/e2e_support.h"
 #include "metersim/faults.h"
-#include "devhost/lines/frame_silence.h"
 #include "devhost/history/history_store.h"
 #include "devhost/meterhost/host_config.h"
-#include "devhost/lines/line_address.h"
 #include "devhost/meterhost/meter_board.h"
 #include "devhost/meterhost/meter_health.h"
 #include "metersim/register_bank.h"
-#include "metersim/rtu_frame.h"
-#include "metersim/slave_list.h"
 #include "devhost/meterhost/snapshot_view.h"
 
 namespace {
@@ -96,31 +92,6 @@ meterhost::HostConfig host_config(const std::vector<std::string>& args,
     const auto parsed = parse_command_line(all);
     EXPECT_TRUE(parsed.ok) << parsed.error;
     return meterhost::build_host_config(parsed.options);
-}
-
-TEST(LineAddress, EachFormHasItsKindAndReadsBackAsGiven)
-{
-    using devhost::LineKind;
-    const struct {
-        const char* text;
-        LineKind kind;
-        const char* host;
-        int port;
-    } cases[] = {
-        {"/dev/ttyUSB0", LineKind::Serial, "", 0},
-        {"tcp://10.0.0.5:502", LineKind::ModbusTcp, "10.0.0.5", 502},
-        {"rtu+tcp://gateway.local:4001", LineKind::RtuOverTcp, "gateway.local", 4001},
-        {"tcp://[fe80::1%eth0]:65535", LineKind::ModbusTcp, "fe80::1%eth0", 65535},
-    };
-    for (const auto& c : cases) {
-        devhost::LineAddress address;
-        std::string error;
-        ASSERT_TRUE(devhost::parse_line_address(c.text, address, error)) << c.text << error;
-        EXPECT_EQ(address.kind, c.kind) << c.text;
-        EXPECT_EQ(address.host, c.host) << c.text;
-        EXPECT_EQ(address.tcp_port, c.port) << c.text;
-        EXPECT_EQ(devhost::line_address_text(address), c.text);
-    }
 }
 
 TEST(HostConfig, MetersAreNumberedOnFromTheDataIdLineByLineByAddress)
@@ -257,66 +228,6 @@ TEST(SimulatorFaults, ParsedByNameAndScheduledEveryNth)
     }
     // Only writes count towards wrong-echo; every request counts towards bad-crc.
     EXPECT_EQ(hits, "||EC|||EC|");
-}
-
-TEST(SlaveList, SinglesRangesAndListsWithinTheAddressRange)
-{
-    using Slaves = std::vector<int>;
-    const std::pair<const char*, std::optional<Slaves>> cases[] = {
-        {"1", Slaves{1}},
-        {"247", Slaves{247}},
-        {"1-3", Slaves{1, 2, 3}},
-        {"5,1-2,2", Slaves{1, 2, 5}},  // ascending, each once
-        {"7-7", Slaves{7}},
-        {"0", std::nullopt},
-        {"248", std::nullopt},
-        {"1-248", std::nullopt},
-        {"3-1", std::nullopt},
-        {"", std::nullopt},
-        {"1,", std::nullopt},
-        {",1", std::nullopt},
-        {"1,,2", std::nullopt},
-        {"-1", std::nullopt},
-        {"1-", std::nullopt},
-        {"1-2-3", std::nullopt},
-        {"+1", std::nullopt},
-        {" 1", std::nullopt},
-        {"0x10", std::nullopt},
-        {"99999999999", std::nullopt},
-    };
-    for (const auto& [text, want] : cases)
-        EXPECT_EQ(metersim::parse_slave_list(text), want) << "'" << text << "'";
-}
-
-TEST(RtuFrame, ChecksumMatchesTheModbusReference)
-{
-    // A read of 10 registers from 0 at slave 1, as the Modbus reference frames it.
-    const std::uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
-    EXPECT_EQ(metersim::crc16(request, sizeof request), 0xCDC5);
-    const metersim::Frame echo = metersim::write_single_echo(1, 1, 3);
-    EXPECT_EQ(echo, (metersim::Frame{0x01, 0x06, 0x00, 0x01, 0x00, 0x03, 0x98, 0x0B}));
-}
-
-TEST(FrameSilence, ThreeAndAHalfCharactersOrFixedAboveNineteenTwoHundred)
-{
-    using std::chrono::nanoseconds;
-    const struct {
-        int baud;
-        char parity;
-        long long nanoseconds;
-    } cases[] = {
-        {9600, 'N', 3645834},   // 35 bits / 9600, rounded up
-        {9600, 'E', 4010417},   // 38.5 bits
-        {19200, 'E', 2005209},  // the last speed that is counted in characters
-        {19200, 'N', 1822917},
-        {1200, 'O', 32083334},
-        {38400, 'N', 1750000},  // fixed from here on
-        {115200, 'E', 1750000},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(devhost::inter_frame_silence(c.baud, c.parity), nanoseconds(c.nanoseconds))
-            << c.baud << c.parity;
-    EXPECT_EQ(devhost::wire_time(9600, 'N', 8), nanoseconds(8333334));
 }
 
 TEST(HistoryStore, NewestIsPerDataIdAndSurvivesReopening)

@@ -20,19 +20,18 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "tests/e2e/bench_device.h"
-#include "devhost/lines/frame_silence.h"
 #include "devhost/lines/line.h"
 #include "devhost/lines/line_factory.h"
-#include "metersim/line_timing.h"
 #include "devhost/lines/line_transport.h"
-#include "devhost/lines/rtu_crc.h"
-#include "tests/e2e/served_bus.h"
 #include "metersim/simulator.h"
+#include "modbus/frame_timing.h"
+#include "modbus/rtu_crc.h"
+#include "tests/e2e/bench_device.h"
+#include "tests/e2e/served_bus.h"
 
 namespace {
 
-using devhost::LineKind;
+using modbus::LineKind;
 using e2e::ServedBus;
 using metersim::FaultKind;
 using metersim::FaultPlan;
@@ -100,7 +99,7 @@ void expect_silence_after_opening(const Simulator& simulator, Clock::time_point 
     EXPECT_EQ(setups.front().baud, baud);
     EXPECT_GE(setups.front().seen, opening);
     EXPECT_TRUE(timings.front().after_setup) << "its silence counts from the set-up";
-    EXPECT_GE(timings.front().arrived - opening, metersim::inter_frame_silence(baud, 'N'));
+    EXPECT_GE(timings.front().arrived - opening, modbus::inter_frame_silence(baud, 'N'));
 }
 
 class LineTransportTest : public testing::Test {
@@ -293,9 +292,9 @@ TEST_P(LineTransportFrames, AreWatchedAsOnTheWireAndADamagedReplyIsNeverTaken)
         EXPECT_EQ(frames[4].direction, Direction::Timeout);
     } else {
         ASSERT_EQ(frames.size(), 4u);
-        EXPECT_EQ(frames[0].bytes, devhost::with_rtu_crc(request));
-        EXPECT_EQ(frames[1].bytes, devhost::with_rtu_crc(reply));
-        EXPECT_EQ(frames[2].bytes, devhost::with_rtu_crc(request));
+        EXPECT_EQ(frames[0].bytes, modbus::with_rtu_crc(request));
+        EXPECT_EQ(frames[1].bytes, modbus::with_rtu_crc(reply));
+        EXPECT_EQ(frames[2].bytes, modbus::with_rtu_crc(request));
         EXPECT_FALSE(frames[3].intact);
         EXPECT_EQ(frames[3].problem, "bad CRC");
         EXPECT_TRUE(frames[1].intact);
@@ -414,7 +413,7 @@ TEST_F(LineTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachW
     // Long after the last request went out (its 8 bytes and the silence
     // after them take 12 ms at 9600 baud): only the reopening can hold the
     // next request back.
-    std::this_thread::sleep_for(10 * metersim::inter_frame_silence(9600, 'N'));
+    std::this_thread::sleep_for(10 * modbus::inter_frame_silence(9600, 'N'));
     simulator = start_simulator({}, link, 9600);
     const auto reopening = Clock::now();
     device.RefreshStatus();
@@ -512,8 +511,8 @@ TEST_P(SerialLineTrace, AReplyIsTracedAsItCame)
     ASSERT_EQ(log.frames.size(), 2u);
     const devhost::LineFrame& sent = log.frames[0];
     EXPECT_EQ(sent.direction, devhost::LineFrame::Direction::Sent);
-    EXPECT_EQ(sent.bytes, devhost::with_rtu_crc({1, 3, 0, 10, 0, 2}));
-    EXPECT_GE(sent.silence_before, devhost::inter_frame_silence(19200, 'N'));
+    EXPECT_EQ(sent.bytes, modbus::with_rtu_crc({1, 3, 0, 10, 0, 2}));
+    EXPECT_GE(sent.silence_before, modbus::inter_frame_silence(19200, 'N'));
     const devhost::LineFrame& reply = log.frames[1];
     EXPECT_EQ(reply.slave, 1);
     EXPECT_EQ(reply.problem, c.problem);
@@ -528,7 +527,7 @@ TEST_P(SerialLineTrace, AReplyIsTracedAsItCame)
 
 std::vector<std::uint8_t> framed(std::vector<std::uint8_t> bytes)
 {
-    return devhost::with_rtu_crc(bytes);
+    return modbus::with_rtu_crc(bytes);
 }
 
 std::vector<std::uint8_t> with_bad_crc(std::vector<std::uint8_t> bytes)

@@ -26,17 +26,18 @@
 #include "tests/e2e/e2e_support.h"
 #include "devhost/history/history_store.h"
 #include "host/spmodbus.h"
-#include "metersim/line_timing.h"
+#include "modbus/frame_timing.h"
 #include "devhost/runtime/module_loader.h"
 #include "devhost/runtime/reply_layout.h"
-#include "metersim/rtu_frame.h"
+#include "modbus/replies.h"
+#include "modbus/rtu_crc.h"
 #include "tests/e2e/served_bus.h"
 
 namespace {
 
 using namespace e2e;
 using namespace std::chrono_literals;
-using devhost::LineKind;
+using modbus::LineKind;
 using metersim::RegisterValues;
 
 constexpr int kSnapshotText = 801;
@@ -208,16 +209,14 @@ std::vector<TracedFrame> read_trace(const std::string& path)
 
 bool crc_right(const std::vector<std::uint8_t>& frame)
 {
-    if (frame.size() < 4)
-        return false;
-    const std::uint16_t crc = metersim::crc16(frame.data(), frame.size() - 2);
-    return frame[frame.size() - 2] == (crc & 0xFF) && frame.back() == crc >> 8;
+    return frame.size() >= 4 && modbus::rtu_crc_ok(frame.data(), frame.size());
 }
 
 std::vector<std::uint8_t> block_reply(int slave, const RegisterValues& registers)
 {
-    return metersim::read_reply(static_cast<std::uint8_t>(slave),
-                                std::vector<std::uint16_t>(registers.begin(), registers.end()));
+    return modbus::with_rtu_crc(modbus::read_registers_reply(
+        static_cast<std::uint8_t>(slave),
+        std::vector<std::uint16_t>(registers.begin(), registers.end())));
 }
 
 long long whole_microseconds(std::chrono::nanoseconds duration) { return duration.count() / 1000; }
@@ -232,7 +231,7 @@ void expect_request(const TracedFrame& frame, int baud, char parity)
     EXPECT_TRUE(frame.crc_ok);
     EXPECT_EQ(frame.bytes.at(0), frame.slave);
     EXPECT_GE(frame.silence_us,
-              whole_microseconds(metersim::inter_frame_silence(baud, parity)))
+              whole_microseconds(modbus::inter_frame_silence(baud, parity)))
         << "before a request to slave " << frame.slave;
 }
 
@@ -262,7 +261,7 @@ void expect_trace_of_line(const std::vector<TracedFrame>& trace, const ServedBus
             EXPECT_EQ(frame.bytes, block_reply(frame.slave, bus->registers(frame.slave)));
             EXPECT_TRUE(frame.crc_ok);
             const LineSetting setting = setting_of(request - 1);
-            EXPECT_GE(frame.silence_us, whole_microseconds(metersim::inter_frame_silence(
+            EXPECT_GE(frame.silence_us, whole_microseconds(modbus::inter_frame_silence(
                                             setting.baud, setting.parity)) -
                                             1);
             continue;
@@ -320,11 +319,11 @@ TEST_P(MeterhostSilence, EveryRequestFollowsThreeAndAHalfCharactersOfSilence)
     // first request follows the connection's opening instead, and the
     // serial server's line behind it is the host's to keep silent.
     if (!bus.server) {
-        const auto setups = bus->terminal_setups();
+        const auto setups = bus.line->terminal_setups();
         ASSERT_FALSE(setups.empty());
         EXPECT_EQ(setups.front().baud, baud);
     }
-    const auto silence = metersim::inter_frame_silence(baud, 'N');
+    const auto silence = modbus::inter_frame_silence(baud, 'N');
     const auto timings = bus.timings();
     ASSERT_GE(timings.size(), 9u);
     EXPECT_TRUE(timings.front().after_setup);
@@ -335,7 +334,7 @@ TEST_P(MeterhostSilence, EveryRequestFollowsThreeAndAHalfCharactersOfSilence)
         }
         EXPECT_FALSE(timing.rejected);
     }
-    EXPECT_EQ(bus->frames_rejected(), 0u);
+    EXPECT_EQ(bus.frames_rejected(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bauds, MeterhostSilence,

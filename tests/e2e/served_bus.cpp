@@ -6,14 +6,14 @@ namespace e2e {
 
 namespace {
 
-std::unique_ptr<metersim::NetworkServer> listen(metersim::Simulator& simulator,
+std::unique_ptr<metersim::NetworkServer> listen(metersim::Meters& meters,
                                                 const std::string& address_text)
 {
-    devhost::LineAddress address;
+    modbus::LineAddress address;
     std::string error;
-    if (!devhost::parse_line_address(address_text, address, error, devhost::PortZero::Allowed))
+    if (!modbus::parse_line_address(address_text, address, error, modbus::PortZero::Allowed))
         throw std::invalid_argument(error);
-    auto server = std::make_unique<metersim::NetworkServer>(simulator, address);
+    auto server = std::make_unique<metersim::NetworkServer>(meters, address);
     server->open();
     server->start();
     return server;
@@ -21,18 +21,19 @@ std::unique_ptr<metersim::NetworkServer> listen(metersim::Simulator& simulator,
 
 }  // namespace
 
-ServedBus serve_bus(metersim::SimulatorOptions options, devhost::LineKind kind)
+ServedBus serve_bus(const metersim::SimulatorOptions& options, modbus::LineKind kind)
 {
     ServedBus bus;
-    bus.simulator = std::make_unique<metersim::Simulator>(std::move(options));
-    if (kind == devhost::LineKind::Serial) {
-        bus.simulator->open();
-        bus.simulator->start();
-        bus.port = bus.simulator->port_path();
+    bus.meters = std::make_unique<metersim::Meters>(options);
+    if (kind == modbus::LineKind::Serial) {
+        bus.line = std::make_unique<metersim::SerialServer>(*bus.meters, options);
+        bus.line->open();
+        bus.line->start();
+        bus.port = bus.line->port_path();
         return bus;
     }
-    const char* scheme = kind == devhost::LineKind::ModbusTcp ? "tcp://" : "rtu+tcp://";
-    bus.server = listen(*bus.simulator, std::string(scheme) + "127.0.0.1:0");
+    const char* scheme = kind == modbus::LineKind::ModbusTcp ? "tcp://" : "rtu+tcp://";
+    bus.server = listen(*bus.meters, std::string(scheme) + "127.0.0.1:0");
     bus.port = bus.server->address();
     return bus;
 }
@@ -40,15 +41,15 @@ ServedBus serve_bus(metersim::SimulatorOptions options, devhost::LineKind kind)
 void ServedBus::serve_again()
 {
     server.reset();  // its port is free only once it has gone
-    server = listen(*simulator, port);
+    server = listen(*meters, port);
 }
 
-std::string kind_name(devhost::LineKind kind)
+std::string kind_name(modbus::LineKind kind)
 {
     switch (kind) {
-    case devhost::LineKind::Serial: return "serial";
-    case devhost::LineKind::ModbusTcp: return "tcp";
-    case devhost::LineKind::RtuOverTcp: return "rtu_tcp";
+    case modbus::LineKind::Serial: return "serial";
+    case modbus::LineKind::ModbusTcp: return "tcp";
+    case modbus::LineKind::RtuOverTcp: return "rtu_tcp";
     }
     return "?";
 }

@@ -7,27 +7,32 @@
 #include <memory>
 #include <string>
 
-#include "devhost/lines/line_address.h"
+#include "metersim/meters.h"
 #include "metersim/network_server.h"
+#include "metersim/serial_server.h"
 #include "metersim/simulator.h"
+#include "modbus/line_address.h"
 
 namespace e2e {
 
 struct ServedBus {
-    std::unique_ptr<metersim::Simulator> simulator;
+    std::unique_ptr<metersim::Meters> meters;
+    std::unique_ptr<metersim::SerialServer> line;     // null over TCP
     std::unique_ptr<metersim::NetworkServer> server;  // null on a pseudo-terminal
     std::string port;                                 // what a master gives as --port
 
-    metersim::Simulator* operator->() const { return simulator.get(); }
+    metersim::Meters* operator->() const { return meters.get(); }
     // Replies sent and requests received on whichever line serves the bus.
     unsigned long replies_sent() const
     {
-        return server ? server->replies_sent() : simulator->replies_sent();
+        return server ? server->replies_sent() : line->replies_sent();
     }
     std::vector<metersim::RequestTiming> timings() const
     {
-        return server ? server->timings() : simulator->timings();
+        return server ? server->timings() : line->timings();
     }
+    // Requests dropped for too short a silence; only a serial line drops any.
+    unsigned long frames_rejected() const { return line ? line->frames_rejected() : 0; }
     // Serves the same meters again on the same port, with a new server
     // (network kinds only).
     void serve_again();
@@ -35,9 +40,9 @@ struct ServedBus {
 
 // Starts serving: a pseudo-terminal for LineKind::Serial, else a free port
 // on 127.0.0.1.
-ServedBus serve_bus(metersim::SimulatorOptions options, devhost::LineKind kind);
+ServedBus serve_bus(const metersim::SimulatorOptions& options, modbus::LineKind kind);
 
 // "serial", "tcp" or "rtu_tcp", for test names.
-std::string kind_name(devhost::LineKind kind);
+std::string kind_name(modbus::LineKind kind);
 
 }  // namespace e2e

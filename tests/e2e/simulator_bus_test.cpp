@@ -15,10 +15,11 @@
 
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/e2e_support.h"
-#include "metersim/line_timing.h"
-#include "metersim/rtu_frame.h"
 #include "metersim/simulator.h"
 #include "metersim/terminal_watch.h"
+#include "modbus/frame_timing.h"
+#include "modbus/protocol.h"
+#include "modbus/rtu_crc.h"
 
 namespace {
 
@@ -32,13 +33,7 @@ using namespace std::chrono_literals;
 // rest is margin for the simulator's scheduling.
 constexpr auto kNoReplyWait = 300ms;
 
-Frame with_crc(Frame frame)
-{
-    const std::uint16_t crc = metersim::crc16(frame.data(), frame.size());
-    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return frame;
-}
+Frame with_crc(Frame frame) { return modbus::with_rtu_crc(std::move(frame)); }
 
 Frame read_request(std::uint8_t slave, std::uint16_t address, std::uint16_t count)
 {
@@ -183,25 +178,11 @@ TEST(SimulatorBus, BrokenFramesAreDroppedAndUnknownFunctionsRefused)
 
     // Its length is not in its header: it ends at the silence after it.
     master.send(with_crc({1, 0x2B, 0x0E, 1, 0}));
-    EXPECT_EQ(master.receive(5), with_crc({1, 0x2B | 0x80, metersim::kIllegalFunction}));
+    EXPECT_EQ(master.receive(5), with_crc({1, 0x2B | 0x80, modbus::kIllegalFunction}));
 
     master.send(read_request(1, 69, 2));
-    EXPECT_EQ(master.receive(5), with_crc({1, 0x83, metersim::kIllegalAddress}));
+    EXPECT_EQ(master.receive(5), with_crc({1, 0x83, modbus::kIllegalAddress}));
     EXPECT_TRUE(master.answered(read_request(1, 69, 1), 7));
-}
-
-TEST(LineTiming, SilenceIsThreeAndAHalfCharactersUpTo19200Baud)
-{
-    struct Case {
-        int baud;
-        char parity;
-        long nanoseconds;
-    };
-    for (const Case& c : {Case{9600, 'N', 3645833}, Case{19200, 'N', 1822916},
-                          Case{19200, 'E', 2005208}, Case{38400, 'N', 1750000},
-                          Case{115200, 'O', 1750000}})
-        EXPECT_NEAR(metersim::inter_frame_silence(c.baud, c.parity).count(), c.nanoseconds, 3)
-            << c.baud << c.parity;
 }
 
 // At 300 baud the silence is 117 ms, far above the serving thread's wake-up
@@ -213,7 +194,7 @@ TEST(SimulatorBus, LineTimingDropsARequestThatFollowsTooSoon)
     options.baud = 300;
     options.line_time = true;
     auto simulator = start(options);
-    const auto silence = metersim::inter_frame_silence(300, 'N');
+    const auto silence = modbus::inter_frame_silence(300, 'N');
     BareMaster master(simulator->port_path());
 
     master.send(read_request(1, 10, 1));
@@ -253,7 +234,7 @@ TEST(SimulatorBus, LineTimingTakesARequestSentWhileAReplyIsHeldBack)
     BareMaster master(simulator->port_path());
 
     EXPECT_TRUE(master.answered(read_request(1, 10, 1), 7));
-    std::this_thread::sleep_for(metersim::inter_frame_silence(9600, 'N') * 2);
+    std::this_thread::sleep_for(modbus::inter_frame_silence(9600, 'N') * 2);
     master.send(read_request(1, 11, 1));
     std::this_thread::sleep_for(100ms);
     master.send(read_request(1, 12, 1));

@@ -10,7 +10,7 @@
 
 #include <sys/socket.h>
 
-namespace devhost {
+namespace modbus {
 
 enum class LineKind { Serial, ModbusTcp, RtuOverTcp };
 
@@ -48,4 +48,4 @@ bool resolve_line_address(const LineAddress& address, std::vector<SocketAddress>
 // "127.0.0.1:502", "[::1]:502".
 std::string socket_address_text(const SocketAddress& address);
 
-}  // namespace devhost
+}  // namespace modbus

@@ -1,6 +1,6 @@
-#include "devhost/lines/rtu_crc.h"
+#include "modbus/rtu_crc.h"
 
-namespace devhost {
+namespace modbus {
 
 std::uint16_t rtu_crc(const std::uint8_t* bytes, std::size_t length)
 {
@@ -14,21 +14,25 @@ std::uint16_t rtu_crc(const std::uint8_t* bytes, std::size_t length)
     return crc;
 }
 
-std::vector<std::uint8_t> with_rtu_crc(const std::vector<std::uint8_t>& bytes)
+void append_rtu_crc(std::vector<std::uint8_t>& frame)
 {
-    std::vector<std::uint8_t> frame = bytes;
-    const std::uint16_t crc = rtu_crc(bytes.data(), bytes.size());
+    const std::uint16_t crc = rtu_crc(frame.data(), frame.size());
     frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return frame;
+}
+
+std::vector<std::uint8_t> with_rtu_crc(std::vector<std::uint8_t> bytes)
+{
+    append_rtu_crc(bytes);
+    return bytes;
 }
 
 bool rtu_crc_ok(const std::uint8_t* frame, std::size_t length)
 {
-    if (length < 2)
+    if (length < kRtuCrcLength)
         return false;
-    const std::uint16_t crc = rtu_crc(frame, length - 2);
+    const std::uint16_t crc = rtu_crc(frame, length - kRtuCrcLength);
     return frame[length - 2] == (crc & 0xFF) && frame[length - 1] == (crc >> 8);
 }
 
-}  // namespace devhost
+}  // namespace modbus

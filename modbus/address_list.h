@@ -1,4 +1,4 @@
-// Lists of slave addresses as the command line gives them: "N", "A-B", or
+// Lists of slave addresses as command lines give them: "N", "A-B", or
 // several of these separated by commas.
 #pragma once
 
@@ -6,13 +6,12 @@
 #include <string>
 #include <vector>
 
-namespace metersim {
+#include "modbus/protocol.h"
 
-constexpr int kFirstSlave = 1;
-constexpr int kLastSlave = 247;
+namespace modbus {
 
 // The addresses, ascending and each once; nullopt when an item is empty,
 // not a decimal number, outside 1 to 247, or a range running backwards.
 std::optional<std::vector<int>> parse_slave_list(const std::string& text);
 
-}  // namespace metersim
+}  // namespace modbus

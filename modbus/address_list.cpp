@@ -1,9 +1,9 @@
-#include "metersim/slave_list.h"
+#include "modbus/address_list.h"
 
 #include <algorithm>
 #include <sstream>
 
-namespace metersim {
+namespace modbus {
 
 namespace {
 
@@ -42,4 +42,4 @@ std::optional<std::vector<int>> parse_slave_list(const std::string& text)
     return slaves;
 }
 
-}  // namespace metersim
+}  // namespace modbus

@@ -1,4 +1,4 @@
-#include "metersim/line_timing.h"
+#include "metersim/paced_write.h"
 
 #include <cerrno>
 #include <thread>
@@ -8,37 +8,6 @@
 #include "sysio/write_all.h"
 
 namespace metersim {
-
-namespace {
-
-constexpr int kFixedTimingAboveBaud = 19200;
-constexpr std::chrono::microseconds kFixedFrameSilence{1750};
-constexpr std::chrono::microseconds kFixedCharTimeout{750};
-
-}  // namespace
-
-int bits_per_byte(char parity) { return parity == 'N' ? 10 : 11; }
-
-std::chrono::nanoseconds byte_time(int baud, char parity)
-{
-    if (baud <= 0)
-        return std::chrono::nanoseconds(0);
-    return std::chrono::nanoseconds(1000000000LL * bits_per_byte(parity) / baud);
-}
-
-std::chrono::nanoseconds inter_frame_silence(int baud, char parity)
-{
-    if (baud > kFixedTimingAboveBaud)
-        return kFixedFrameSilence;
-    return byte_time(baud, parity) * 7 / 2;
-}
-
-std::chrono::nanoseconds inter_char_timeout(int baud, char parity)
-{
-    if (baud > kFixedTimingAboveBaud)
-        return kFixedCharTimeout;
-    return byte_time(baud, parity) * 3 / 2;
-}
 
 bool write_frame(int fd, const std::uint8_t* data, std::size_t length,
                  std::chrono::nanoseconds per_byte, std::chrono::steady_clock::time_point start,

@@ -1,10 +1,10 @@
-#include "devhost/lines/line_address.h"
+#include "modbus/line_address.h"
 
 #include <algorithm>
 
 #include <netdb.h>
 
-namespace devhost {
+namespace modbus {
 
 namespace {
 
@@ -165,4 +165,4 @@ std::string socket_address_text(const SocketAddress& address)
     return (ipv6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + service;
 }
 
-}  // namespace devhost
+}  // namespace modbus
