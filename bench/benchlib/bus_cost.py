@@ -27,7 +27,7 @@ from . import meterhost
 from .instructions import callgrind
 from .processes import RunFailed, Simulator, say, with_one_retry
 from .settings import Build, Settings
-from .stats import Spread, robust_line, slope, spread_of
+from .stats import PollRuns, Spread, robust_line, slope, spread_of
 
 BAUD = 115200
 CALLGRIND_POLLS = 200     # polls between the two callgrind runs, at least
@@ -51,9 +51,7 @@ class CostRow:
 
 
 @dataclass(frozen=True)
-class BusCost:
-    runs: int
-    polls: int                    # polls measured per run
+class BusCost(PollRuns):
     rows: list                    # CostRow by ascending meter count
     resident_kib_per_meter: Spread  # slopes of the runs' fits
     anonymous_kib_per_meter: Spread

@@ -8,7 +8,7 @@ from pathlib import Path
 from . import rtu_line
 from .processes import RunFailed, Simulator, run_measured, say, with_one_retry
 from .settings import Build, Settings
-from .stats import Spread, spread_of
+from .stats import PollRuns, Spread, spread_of
 
 BAUD = 9600
 WARM_UP_POLLS = 10
@@ -22,9 +22,7 @@ class MasterFigures:
 
 
 @dataclass(frozen=True)
-class LineLimit:
-    runs: int
-    polls: int          # polls measured per run
+class LineLimit(PollRuns):
     masters: dict       # MasterFigures by master
 
 

@@ -3,7 +3,7 @@ rate, the cost of a bus of meters and a dead meter's share."""
 from . import rtu_line
 from .report_data import (BUS_CPU_RATIO, BUS_KIB_PER_METER, DEAD_METER_SHARE, LINE_SHARE,
                           NO_BENCH_HOST, NOT_MEASURED, Results)
-from .report_format import met_if, percent, runs, table, whole, with_spread
+from .report_format import met_if, percent, prose, runs, table, whole, with_spread
 from .stats import Spread
 
 
@@ -68,17 +68,16 @@ def _line_limit(results: Results) -> list:
 
 
 def _bus_rate(results: Results) -> list:
-    lines = [
-        "### At the line's pace", "",
-        "The simulator paces the line at its speed (`--line-time`). The line's limit",
-        "counts the request (8 bytes), the reply (125 bytes) and the silence after each",
-        "(3.5 characters, 1.75 ms above 19200 baud), 8N1. Polls per second are taken",
-        "from the 10th poll of a run over the number of polls in the table (as many at",
-        "every speed as the line carries in the same time), so start-up is left out;",
-        "one run each, since the line sets the pace. The CPU time per poll here is",
-        "mostly meterhost waking up for each reply byte (see the line's limit above)",
-        "and is shown for information; the CPU verdict rests on the next table.", "",
-    ]
+    lines = ["### At the line's pace", "", *prose("""
+The simulator paces the line at its speed (`--line-time`). The line's limit
+counts the request (8 bytes), the reply (125 bytes) and the silence after each
+(3.5 characters, 1.75 ms above 19200 baud), 8N1. Polls per second are taken
+from the 10th poll of a run over the number of polls in the table (as many at
+every speed as the line carries in the same time), so start-up is left out;
+one run each, since the line sets the pace. The CPU time per poll here is
+mostly meterhost waking up for each reply byte (see the line's limit above)
+and is shown for information; the CPU verdict rests on the next table.
+""")]
     rows = results.bus_rate
     if rows is None:
         return lines + [NOT_MEASURED, ""]

@@ -40,3 +40,9 @@ def table(header: tuple, alignment: str, rows) -> list:
              "|" + "|".join("---:" if a == "r" else "---" for a in alignment) + "|"]
     lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
     return lines
+
+
+def prose(text: str) -> list:
+    """A paragraph written as one block, its lines as they stand, and the blank
+    line that ends it."""
+    return text.strip("\n").split("\n") + [""]

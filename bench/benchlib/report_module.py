@@ -120,10 +120,10 @@ def _instructions(results: Results) -> list:
 
 
 def _footprint(results: Results) -> list:
-    lines = ["## Footprint", ""]
     sizes = results.footprint
+    lines = ["## Footprint", ""] + ([NOT_MEASURED, ""] if sizes is None else [])
     if sizes is None:
-        return lines + [NOT_MEASURED, ""]
+        return lines
     gateway_type = f" ({sizes.gateway_build_type})" if sizes.gateway_build_type else ""
     lines += table(("", "x86_64", "mipsel (gateway)"), "lrr", [
         ("kalvorpowermeter.so, stripped (bytes)", f"{sizes.x86_stripped} (Release)",

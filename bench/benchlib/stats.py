@@ -36,3 +36,11 @@ def robust_line(xs, ys):
               if x2 != x1]
     gradient = statistics.median(slopes)
     return statistics.median(y - gradient * x for x, y in points), gradient
+
+
+@dataclass(frozen=True)
+class PollRuns:
+    """How a measure over polls was taken: its runs, each of the same number of
+    polls; the measures' figures extend it."""
+    runs: int
+    polls: int  # polls measured per run
