@@ -201,10 +201,16 @@ void compare_library(const std::string& soname, const std::vector<VersionNeed>& 
                    newest_in_space(library.version_definitions, version_space(need.version)) + ")";
         missing_required = missing_required || !need.weak;
     }
-    if (!missing.empty()) {
-        out.add(missing_required ? Status::Failure : Status::Warning, soname,
+    if (missing_required) {
+        out.add(Status::Failure, soname,
                 "needs " + missing + ": the module needs a newer " + soname +
                     " than this gateway has; " + kOwnToolchain);
+        return;
+    }
+    if (!missing.empty()) {
+        out.add(Status::Warning, soname,
+                "needs " + missing + ": the loader loads the module all the same, but what it "
+                "binds to a weak version it lacks stays unresolved; " + kOwnToolchain);
         return;
     }
     if (needed.empty())
@@ -251,9 +257,13 @@ bool check_module_file(const std::string& module_path, ItemSink& sink)
         return false;
     }
     if (module.type != ET_DYN) {
+        const std::string kind = module.type == ET_EXEC  ? "an executable program"
+                                 : module.type == ET_REL ? "a relocatable object file"
+                                                         : "an ELF file of type " +
+                                                               std::to_string(module.type);
         out.add(Status::Failure, "file",
-                "an ELF file of type " + std::to_string(module.type) +
-                    ", not a shared object: a host cannot load it");
+                kind + ", not a shared object: a host cannot load it; install the release's "
+                       "kalvorpowermeter.so");
         return false;
     }
     out.add(Status::Ok, "file", "an ELF shared object");
