@@ -20,8 +20,8 @@ current="$(od -An -tu1 -j "$fp_abi_at" -N1 "$program" | tr -d ' ')"
 [[ "$current" == 3 || "$current" == 0 ]] ||
     fail "$program has float ABI $current, not soft float: it may use floating point"
 printf '\x00' | dd of="$program" bs=1 seek="$fp_abi_at" conv=notrunc status=none
-if readelf -S -W "$program" | grep -q ' \.gnu\.attributes '; then
+if readelf -S -W "$program" | grep ' \.gnu\.attributes ' >/dev/null; then
     objcopy=("${OBJCOPY:-objcopy}")
     "${objcopy[@]}" --remove-section .gnu.attributes "$program"
 fi
-readelf -A "$program" | grep -q 'FP ABI: *Hard or soft float' || fail "$program does not read as of either float ABI"
+readelf -A "$program" | grep 'FP ABI: *Hard or soft float' >/dev/null || fail "$program does not read as of either float ABI"

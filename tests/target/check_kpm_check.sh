@@ -232,7 +232,7 @@ print(patched)
 PY
 )"
         ((patched > 3)) || fail "only $patched objects of the sysroot were made soft float"
-        readelf -A "$work/soft-gateway/lib/ld.so.1" | grep -q 'FP ABI: *Soft float' || fail "the loader does not read as soft float"
+        readelf -A "$work/soft-gateway/lib/ld.so.1" | grep 'FP ABI: *Soft float' >/dev/null || fail "the loader does not read as soft float"
         line='^FAIL +float ABI +the module is hard float; the C library is soft float' ;;
     bundled-jsoncpp)
         target="$module" status=0 loaded=yes
