@@ -80,8 +80,9 @@ repro-test: target-build
 # The release: the gateway module built in release form (-O2, NDEBUG, debug
 # information for the separate debug file) and its self-test kpm-check in
 # $(DIST_BUILD_DIR), packed into $(DIST_DIR)/kalvorpowermeter-<version>-mipsel.tar.gz
-# and checked; kpm-check from the archive must pass on the archive's module
-# under qemu-mipsel with Debian's runtime.
+# and checked (kpm-check and lib/ need no symbol version above the module's
+# floor); kpm-check from the archive must pass on the archive's module under
+# qemu-mipsel with Debian's runtime, and name the sysroot's jsoncpp.
 DIST_BUILD_DIR ?= build-dist
 DIST_DIR       ?= dist
 

@@ -1,66 +1,19 @@
 #include "kpmcheck/isolated_run.h"
 
-#include <json/reader.h>
-#include <json/value.h>
-#include <json/writer.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <memory>
 #include <sstream>
 #include <string>
 
-#include "sysio/write_all.h"
+#include "kpmcheck/item_lines.h"
 
 namespace kpmcheck {
 
 namespace {
-
-// Each message is one line of compact JSON: {"step": NAME}, or
-// {"status": WORD, "item": NAME, "text": TEXT}.
-class PipeSink final : public ItemSink {
-public:
-    explicit PipeSink(int fd) : fd_(fd) { builder_["indentation"] = ""; }
-
-    void add(Status status, const std::string& name, const std::string& text) override
-    {
-        Json::Value message(Json::objectValue);
-        message["status"] = status_word(status);
-        message["item"] = name;
-        message["text"] = text;
-        send(message);
-    }
-
-    void step(const std::string& name) override
-    {
-        Json::Value message(Json::objectValue);
-        message["step"] = name;
-        send(message);
-    }
-
-private:
-    void send(const Json::Value& message)
-    {
-        const std::string line = Json::writeString(builder_, message) + "\n";
-        sysio::write_all(fd_, line);  // a parent that has gone learns nothing more
-    }
-
-    int fd_;
-    Json::StreamWriterBuilder builder_;
-};
-
-Status status_from(const std::string& word)
-{
-    for (Status status : {Status::Ok, Status::Info, Status::Warning, Status::Failure})
-        if (word == status_word(status))
-            return status;
-    return Status::Failure;
-}
 
 std::string read_all(int fd)
 {
@@ -80,20 +33,16 @@ std::string read_all(int fd)
 std::string forward(const std::string& messages, ItemSink& out)
 {
     std::string step = "start";
-    const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
     std::istringstream lines(messages);
     for (std::string line; std::getline(lines, line);) {
-        Json::Value message;
-        std::string error;
-        if (!reader->parse(line.data(), line.data() + line.size(), &message, &error) ||
-            !message.isObject())
+        const auto message = parse_line(line);
+        if (!message)
             continue;  // a line cut short by the child's end
-        if (message.isMember("step")) {
-            step = message["step"].asString();
+        if (message->is_step) {
+            step = message->name;
             out.step(step);
         } else {
-            out.add(status_from(message["status"].asString()), message["item"].asString(),
-                    message["text"].asString());
+            out.add(message->status, message->name, message->text);
         }
     }
     return step;
@@ -101,7 +50,7 @@ std::string forward(const std::string& messages, ItemSink& out)
 
 }  // namespace
 
-void run_isolated(const std::function<void(ItemSink&)>& work, ItemSink& out)
+void run_isolated(const std::function<void(LineSink&)>& work, ItemSink& out)
 {
     int channel[2];
     if (pipe(channel) != 0) {
@@ -120,7 +69,7 @@ void run_isolated(const std::function<void(ItemSink&)>& work, ItemSink& out)
     if (child == 0) {
         close(channel[0]);
         {
-            PipeSink sink(channel[1]);
+            LineSink sink(channel[1]);
             work(sink);
         }
         std::cout.flush();

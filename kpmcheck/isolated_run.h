@@ -6,10 +6,11 @@
 
 #include <functional>
 
+#include "kpmcheck/item_lines.h"
 #include "kpmcheck/report.h"
 
 namespace kpmcheck {
 
-void run_isolated(const std::function<void(ItemSink&)>& work, ItemSink& out);
+void run_isolated(const std::function<void(LineSink&)>& work, ItemSink& out);
 
 }  // namespace kpmcheck

@@ -1,18 +1,24 @@
 // kpm-check: the module's self-test on a gateway's own runtime. Reads the
 // module file first and stops there if the file shows it cannot load here;
-// then loads and runs it against known answers, in a child process; then
-// reports the libraries it shares the host with.
+// then loads and runs it against known answers, in a child process, with
+// the jsoncpp a host here would give it; then reports the libraries it
+// shares the host with. This program uses no floating point and needs only
+// the C and C++ runtime, so that it starts on a gateway of any float ABI;
+// the part that runs the module (lib/kpm-check-run.so) is loaded only when
+// the module itself can load.
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "kpmcheck/isolated_run.h"
-#include "kpmcheck/module_exercise.h"
 #include "devhost/runtime/module_identity.h"
+#include "kpmcheck/isolated_run.h"
+#include "kpmcheck/jsoncpp_choice.h"
+#include "kpmcheck/module_run.h"
 #include "kpmcheck/neighbours.h"
 #include "kpmcheck/preload_checks.h"
 #include "kpmcheck/report.h"
+#include "kpmcheck/run_part.h"
 #include "kpmcheck/runtime_files.h"
 
 namespace {
@@ -32,13 +38,21 @@ folder of kpm-check.
      those the libraries the loader would use define. Anything that would
      make loading fail or unsafe ends the check here: the module is not
      loaded ("load  not tried").
-  2. Loads the module with dlopen as the host does and drives one device
+  2. Loads the module with dlopen as the host does, with the jsoncpp a host
+     here would give it (below), and drives one device
      through a round from fixed registers, a round from a cached record, the
      snapshot text (801) and object (803), Get_Value, a single and a multiple
      register write, comparing every answer with the known one. This runs in
      a child process, so a crash is reported with the step it happened in.
-  3. Reports the libstdc++ and jsoncpp found here beside those the module
-     was built against; a different jsoncpp is a warning.
+  3. Reports the libstdc++ found here beside the one the module was built
+     with, and the jsoncpp it ran with beside the one it was built against.
+
+The jsoncpp is the first libjsoncpp.so* in the --lib-dir folders, then in
+the folders the loader searches (LD_LIBRARY_PATH, those of the C library
+and the C++ runtime, /lib, /usr/lib, /usr/local/lib), whatever its soname;
+the copy in lib/ beside kpm-check only when there is none. Another version
+than the module was built against is a warning when every answer matched,
+a failure when one did not.
 
 One line per item: ok, -- (information), WARN or FAIL, the item, and what
 was found (for a failure: what differs and what to do). The last line is
@@ -47,7 +61,7 @@ the verdict.
 Options:
   --json         the same report as one JSON object on one line
   --lib-dir DIR  a folder where the host keeps its own libraries, searched
-                 for jsoncpp before the usual ones; may be repeated
+                 for jsoncpp before the loader's; may be repeated
   --help         this text
 
 Exit status: 0 everything matched; 1 a check failed; 3 every answer matched
@@ -121,12 +135,28 @@ int main(int argc, char** argv)
     report.add(Status::Info, "build id",
                identity.build_id.empty() ? "none found" : identity.build_id);
 
-    if (check_module_file(options.module, report))
-        run_isolated([&](ItemSink& sink) { exercise_module(options.module, sink); }, report);
-    else
+    const std::string own_lib = own_folder() + "/lib";
+    const JsoncppChoice jsoncpp = choose_jsoncpp(options.lib_dirs, own_lib);
+    bool ran = false;
+    bool answers_differ = false;
+    if (!check_module_file(options.module, report)) {
         report.add(Status::Info, "load", "not tried: the file shows the module cannot load here");
+    } else if (jsoncpp.file.empty()) {
+        report.add(Status::Info, "load", "not tried: no jsoncpp to run it with (the jsoncpp line)");
+    } else {
+        const std::size_t before = report.items().size();
+        ran = true;
+        run_isolated(
+            [&](LineSink& sink) {
+                run_module_with(jsoncpp.file, own_lib + "/" + kRunPartFile, options.module, sink);
+            },
+            report);
+        for (std::size_t i = before; i < report.items().size(); ++i)
+            answers_differ = answers_differ || report.items()[i].status == Status::Failure;
+    }
 
-    report_neighbours(options.lib_dirs, report);
+    report_neighbours(report);
+    report_jsoncpp(jsoncpp, ran, answers_differ, report);
     report.finish();
     return report.exit_status();
 }

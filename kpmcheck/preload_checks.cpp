@@ -2,7 +2,8 @@
 
 #include <elf.h>
 #include <gnu/libc-version.h>
-#include <sys/stat.h>
+#include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -20,6 +21,14 @@ constexpr char kOwnToolchain[] =
 constexpr char kCLibrary[] = "libc.so.6";
 // Symbols named in a line before "and N more".
 constexpr std::size_t kSymbolsNamed = 3;
+
+bool is_folder(const std::string& path)
+{
+    DIR* folder = opendir(path.c_str());
+    if (folder != nullptr)
+        closedir(folder);
+    return folder != nullptr;
+}
 
 // Passes items on and remembers whether any was a failure.
 class FailureTracker {
@@ -96,6 +105,29 @@ void compare_mips_abi(const ElfFacts& module, const ElfFacts& libc, FailureTrack
         out.add(Status::Ok, "ISA", both);
 }
 
+// "hard float" of "hard float, FPXX (either FPU register mode)".
+std::string float_family(std::uint8_t fp_abi)
+{
+    const std::string name = float_abi_name(fp_abi);
+    return name.substr(0, name.find(','));
+}
+
+// Hard against soft float first, as that is what to act on; the register
+// modes only where both are hard float.
+std::string float_abis_differ(std::uint8_t module, std::uint8_t libc)
+{
+    const std::string module_family = float_family(module);
+    const std::string libc_family = float_family(libc);
+    if (module_family == libc_family)
+        return "the module is " + float_abi_name(module) + "; the C library is " +
+               float_abi_name(libc);
+    std::string text = "the module is " + module_family + "; the C library is " + libc_family;
+    if (module_family != float_abi_name(module) || libc_family != float_abi_name(libc))
+        text += " (the module: " + float_abi_name(module) + "; the C library: " +
+                float_abi_name(libc) + ")";
+    return text;
+}
+
 std::string float_description(const ElfFacts& facts)
 {
     return float_abi_name(facts.mips_abi->fp_abi) +
@@ -115,8 +147,7 @@ void compare_float_abi(const ElfFacts& module, const ElfFacts& libc, FailureTrac
                                 std::string(kOwnToolchain);
     if (!float_abis_compatible(module.mips_abi->fp_abi, libc.mips_abi->fp_abi))
         out.add(Status::Failure, "float ABI",
-                "the module is " + float_abi_name(module.mips_abi->fp_abi) +
-                    "; the C library is " + float_abi_name(libc.mips_abi->fp_abi) + refused);
+                float_abis_differ(module.mips_abi->fp_abi, libc.mips_abi->fp_abi) + refused);
     else if (nan_2008(module) != nan_2008(libc))
         out.add(Status::Failure, "float ABI",
                 "the module has the " + std::string(nan_2008(module) ? "2008" : "legacy") +
@@ -170,10 +201,16 @@ void compare_library(const std::string& soname, const std::vector<VersionNeed>& 
                    newest_in_space(library.version_definitions, version_space(need.version)) + ")";
         missing_required = missing_required || !need.weak;
     }
-    if (!missing.empty()) {
-        out.add(missing_required ? Status::Failure : Status::Warning, soname,
+    if (missing_required) {
+        out.add(Status::Failure, soname,
                 "needs " + missing + ": the module needs a newer " + soname +
                     " than this gateway has; " + kOwnToolchain);
+        return;
+    }
+    if (!missing.empty()) {
+        out.add(Status::Warning, soname,
+                "needs " + missing + ": the loader loads the module all the same, but what it "
+                "binds to a weak version it lacks stays unresolved; " + kOwnToolchain);
         return;
     }
     if (needed.empty())
@@ -208,8 +245,9 @@ void compare_libraries(const ElfFacts& module, FailureTracker& out)
 bool check_module_file(const std::string& module_path, ItemSink& sink)
 {
     FailureTracker out(sink);
-    struct stat status {};
-    if (stat(module_path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    // A folder opens as a file but reads as nothing; stat would need a
+    // newer C library than the module does.
+    if (access(module_path.c_str(), R_OK) != 0 || is_folder(module_path)) {
         out.add(Status::Failure, "file", "no module file at " + module_path);
         return false;
     }
@@ -219,9 +257,13 @@ bool check_module_file(const std::string& module_path, ItemSink& sink)
         return false;
     }
     if (module.type != ET_DYN) {
+        const std::string kind = module.type == ET_EXEC  ? "an executable program"
+                                 : module.type == ET_REL ? "a relocatable object file"
+                                                         : "an ELF file of type " +
+                                                               std::to_string(module.type);
         out.add(Status::Failure, "file",
-                "an ELF file of type " + std::to_string(module.type) +
-                    ", not a shared object: a host cannot load it");
+                kind + ", not a shared object: a host cannot load it; install the release's "
+                       "kalvorpowermeter.so");
         return false;
     }
     out.add(Status::Ok, "file", "an ELF shared object");

@@ -1,10 +1,9 @@
 #include "kpmcheck/report.h"
 
-#include <json/value.h>
-#include <json/writer.h>
-
 #include <iomanip>
 #include <utility>
+
+#include "kpmcheck/json_text.h"
 
 namespace kpmcheck {
 
@@ -97,28 +96,34 @@ std::string Report::verdict() const
     return "PASS: the module fits this runtime and every answer matched";
 }
 
+void Report::add_detail(const std::string& key, const Fields& fields)
+{
+    details_.emplace_back(key, fields);
+}
+
 void Report::finish()
 {
     if (!json_) {
         out_ << verdict() << '\n' << std::flush;
         return;
     }
-    Json::Value report(Json::objectValue);
-    report["check"] = title_;
-    report["module"] = module_path_;
-    Json::Value& items = report["items"] = Json::Value(Json::arrayValue);
-    for (const Item& item : items_) {
-        Json::Value entry(Json::objectValue);
-        entry["item"] = item.name;
-        entry["status"] = status_word(item.status);
-        entry["text"] = item.text;
-        items.append(entry);
+    std::string text = "{\"check\":" + json_string(title_) + ",\"module\":" + json_string(module_path_) +
+                       ",\"items\":[";
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        text += std::string(i == 0 ? "" : ",") + "{\"item\":" + json_string(items_[i].name) +
+                ",\"status\":" + json_string(status_word(items_[i].status)) +
+                ",\"text\":" + json_string(items_[i].text) + "}";
+    text += "]";
+    for (const auto& [key, fields] : details_) {
+        text += "," + json_string(key) + ":{";
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            text += std::string(i == 0 ? "" : ",") + json_string(fields[i].first) + ":" +
+                    json_string(fields[i].second);
+        text += "}";
     }
-    report["verdict"] = verdict();
-    report["exit_status"] = exit_status();
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    out_ << Json::writeString(builder, report) << '\n' << std::flush;
+    text += ",\"verdict\":" + json_string(verdict()) +
+            ",\"exit_status\":" + std::to_string(exit_status()) + "}";
+    out_ << text << '\n' << std::flush;
 }
 
 }  // namespace kpmcheck

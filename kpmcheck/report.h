@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kpmcheck {
@@ -41,6 +42,11 @@ public:
     void add(Status status, const std::string& name, const std::string& text) override;
     void step(const std::string&) override {}
 
+    // A member of the JSON object beside the items: an object of the
+    // fields given, in that order (the text lines say the same in an item).
+    using Fields = std::vector<std::pair<std::string, std::string>>;
+    void add_detail(const std::string& key, const Fields& fields);
+
     const std::vector<Item>& items() const { return items_; }
     int exit_status() const;
     std::string verdict() const;
@@ -55,6 +61,7 @@ private:
     std::string title_;
     std::string module_path_;
     std::vector<Item> items_;
+    std::vector<std::pair<std::string, Fields>> details_;
 };
 
 const char* status_word(Status status);  // "ok", "info", "warning", "fail"

@@ -33,10 +33,11 @@ LibraryFile loader_file_for(const std::string& soname)
         const char* error = dlerror();
         return LibraryFile{{}, error != nullptr ? error : "not found"};
     }
+    // glibc's handle is the library's link map, the one dlinfo(RTLD_DI_LINKMAP)
+    // gives; dlinfo itself would need glibc 2.3.3, newer than the module does.
     LibraryFile file;
-    struct link_map* map = nullptr;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr &&
-        map->l_name[0] != '\0')
+    const auto* map = static_cast<const struct link_map*>(handle);
+    if (map->l_name != nullptr && map->l_name[0] != '\0')
         file.path = map->l_name;
     else
         file.error = "the loader does not tell where it found it";

@@ -5,6 +5,11 @@
 # libstdc++), downloaded with apt and unpacked into the folder given.
 # Multiarch installs of the mipsel -dev packages do not resolve on Debian 12,
 # so the packages are unpacked by hand; their dependencies are listed here.
+# It also unpacks Debian's source of the jsoncpp package into src/jsoncpp:
+# kpm-check brings a jsoncpp built from it that needs no more of the C++
+# runtime than the module (the binary package's needs GCC 11's). apt fetches
+# it with a source list of its own in a scratch folder; the machine's apt
+# configuration is left as it is.
 # Quick when the folder already holds this package list.
 set -euo pipefail
 
@@ -17,8 +22,11 @@ packages=(
     libboost1.74-dev                  # Boost headers (Date_Time is header-only)
 )
 
+# The source package of libjsoncpp25, unpacked with dpkg-source (patches
+# applied), at the version of the binary package.
+jsoncpp_source=libjsoncpp
 stamp="$sysroot/.packages"
-wanted="${packages[*]}"
+wanted="${packages[*]} source:$jsoncpp_source"
 if [[ -f "$stamp" && "$(cat "$stamp")" == "$wanted" ]]; then
     exit 0
 fi
@@ -59,4 +67,27 @@ for package in "${packages[@]}"; do
     [[ -f "${deb[0]}" ]] || { echo "mipsel-sysroot: $package:$arch was not downloaded" >&2; exit 1; }
     dpkg-deb -x "${deb[0]}" "$sysroot"
 done
+
+# jsoncpp's source, of the version unpacked above, through apt with the
+# Debian archive of the machine's own release as the only source list.
+jsoncpp_version="$(dpkg-deb -f "$(echo "$downloads"/libjsoncpp25_*_"$arch".deb)" Version)"
+codename="$(. /etc/os-release && echo "${VERSION_CODENAME:?}")"
+apt_dir="$downloads/apt"
+mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/parts" "$apt_dir/source"
+echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $codename main" \
+    > "$apt_dir/sources.list"
+apt_options=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=$apt_dir/parts"
+             -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache")
+echo "mipsel-sysroot: downloading the source of $jsoncpp_source $jsoncpp_version"
+source_apt() { (cd "$apt_dir/source" && apt-get "${apt_options[@]}" -qq "$@" 2>&1) | { grep -v 'unsandboxed as root' >&2 || true; }; }
+source_apt update
+source_apt source --download-only "$jsoncpp_source=$jsoncpp_version"
+# apt checked the files against the archive's signed index; dpkg-source
+# has no key to check the .dsc's own signature with, and says so.
+mkdir -p "$sysroot/src"
+(cd "$apt_dir/source" && dpkg-source -x "${jsoncpp_source}_${jsoncpp_version#*:}.dsc" "$sysroot/src/jsoncpp" \
+    >"$apt_dir/unpack.log" 2>&1) || { cat "$apt_dir/unpack.log" >&2; exit 1; }
+rm -f "$sysroot/src/"*.tar.*
+[[ -f "$sysroot/src/jsoncpp/src/lib_json/json_value.cpp" ]] ||
+    { echo "mipsel-sysroot: no jsoncpp source was unpacked" >&2; exit 1; }
 echo "$wanted" > "$stamp"

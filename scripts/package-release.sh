@@ -64,13 +64,20 @@ mkdir "$out"
 (cd "$out" && "$objcopy" --add-gnu-debuglink=kalvorpowermeter.so.debug kalvorpowermeter.so)
 chmod 0644 "$out"/kalvorpowermeter.so*
 
-# The self-test, with the libraries it needs beyond the gateway's C and C++
-# runtime in lib/ beside it (its RUNPATH is $ORIGIN/lib).
+# The self-test, with what it brings in lib/ beside it: the part that runs
+# the module and the jsoncpp for a gateway without one. They must start
+# wherever the module loads: no symbol version above the module's floor.
 "$strip" --strip-all -o "$out/kpm-check" "$check_dir/kpm-check"
 mkdir "$out/lib"
-cp "$check_dir"/lib/* "$out/lib/"
+for file in "$check_dir"/lib/*; do
+    "$strip" --strip-all -o "$out/lib/$(basename "$file")" "$file"
+done
 chmod 0755 "$out/kpm-check"
 chmod 0644 "$out"/lib/*
+for file in "$out/kpm-check" "$out"/lib/*; do
+    "$checks/check_module.sh" versions "$file" "$checks/runtime-floor-mipsel.txt" >/dev/null ||
+        fail "${file#"$out/"} needs more of the runtime than the module (above)"
+done
 
 stripped="$out/kalvorpowermeter.so"
 build_id="$(readelf -n "$stripped" | sed -n 's/^ *Build ID: //p')"
@@ -81,7 +88,7 @@ carried="$(readelf -p .kpm_version "$stripped" | sed -n 's/^ *\[ *0\] *//p')"
 
 header_field() { readelf -h "$stripped" | sed -n "s/^ *$1: *//p"; }
 # The newest version per name space that kpm-check or a library in lib/
-# needs: what a gateway's runtime must define for the check to start.
+# needs: at most the module's floor.
 check_needs="$(for file in "$out/kpm-check" "$out"/lib/*; do "$checks/check_module.sh" highest "$file"; done |
     sed -E 's/_([0-9])/ \1/' | sort -k1,1 -k2,2V | awk '{top[$1] = $2} END {for (ns in top) print ns (top[ns] == "" ? "" : "_" top[ns])}' | sort)"
 {

@@ -8,9 +8,9 @@
 # module's; the debug file has the same build id and the module a debug link
 # to it; ADDR2LINE with the debug file turns an address inside get_providers
 # of the stripped module into the function and its source file; kpm-check
-# is built for the module's machine and float ABI, finds lib/ through its
-# RUNPATH, and lib/ holds exactly what it needs beyond the gateway's C and
-# C++ runtime.
+# is built for the module's machine and of either float ABI, lib/ holds the
+# part that runs the module and a jsoncpp, and none of them needs more of
+# the gateway's runtime than the module (libraries and symbol versions).
 set -euo pipefail
 export LC_ALL=C
 
@@ -51,18 +51,32 @@ chain="$("$addr2line" -f -C -i -e "$debug" "$address")"
 resolved="$(tail -n 2 <<<"$chain" | tr '\n' ' ')"
 [[ "$resolved" =~ ^get_providers\ /.*/plugin/get_providers\.cpp:[0-9]+\ $ ]] ||
     fail "addr2line resolves $address to:" $chain
-# kpm-check: the module's machine and float ABI, lib/ through its RUNPATH,
-# and in lib/ exactly the libraries beyond the gateway's runtime it needs.
+# kpm-check: the module's machine, and marked of either float ABI so that it
+# starts on any gateway; lib/ holds the part that runs the module and the
+# jsoncpp for a gateway without one, of the module's machine and float ABI;
+# none of them needs a library beyond the gateway's C and C++ runtime or a
+# symbol version above the module's floor.
 check="$dir/kpm-check"
-target() { readelf -h "$1" | sed -n 's/^ *\(Class\|Data\|Machine\): *//p'; readelf -A "$1" | grep -E '^(ISA|FP ABI):'; }
-[[ "$(target "$check")" == "$(target "$module")" ]] ||
-    fail "kpm-check is built for another target than the module:" $(target "$check")
-runpath="$(readelf -d "$check" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]$/\1/p')"
-[[ "$runpath" == '$ORIGIN/lib' ]] || fail "kpm-check's RUNPATH is '$runpath', not \$ORIGIN/lib"
+header() { readelf -h "$1" | sed -n 's/^ *\(Class\|Data\|Machine\): *//p'; }
+target() { header "$1"; readelf -A "$1" | grep -E '^(ISA|FP ABI):'; }
+[[ "$(header "$check")" == "$(header "$module")" ]] ||
+    fail "kpm-check is built for another machine than the module:" $(header "$check")
+[[ "$(readelf -A "$check" | sed -n 's/^FP ABI: *//p')" == "Hard or soft float" ]] ||
+    fail "kpm-check is not marked of either float ABI:" $(readelf -A "$check" | grep '^FP ABI')
+brought="$(ls "$dir/lib" | sort | tr '\n' ' ')"
+[[ "$brought" =~ ^kpm-check-run\.so\ libjsoncpp\.so\.[0-9]+\.[0-9]+\.[0-9]+\ $ ]] ||
+    fail "lib/ holds: $brought"
+for file in "$dir"/lib/*; do
+    [[ "$(target "$file")" == "$(target "$module")" ]] ||
+        fail "lib/$(basename "$file") is built for another target than the module:" $(target "$file")
+done
 needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'; }
-runtime="$(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$(dirname "$0")/allowed-needed.txt" | grep -v '^$' | sort -u)"
+runtime="$( (sed -e 's/#.*//' -e 's/[[:space:]]//g' "$(dirname "$0")/allowed-needed.txt"; echo libdl.so.2; echo libpthread.so.0) |
+    grep -v '^$' | sort -u)"
 beyond="$(for file in "$check" "$dir"/lib/*; do needed "$file"; done | sort -u | comm -23 - <(echo "$runtime"))"
-brought="$(ls "$dir/lib" | sort)"
-[[ "$beyond" == "$brought" ]] ||
-    fail "kpm-check needs beyond the gateway's runtime:" $beyond"; lib/ holds:" $brought
-echo "ok: $(basename "$archive"), build id $id; $address is $resolved; kpm-check with lib/:" $brought
+[[ -z "$beyond" ]] || fail "kpm-check or lib/ needs beyond the gateway's runtime:" $beyond
+for file in "$check" "$dir"/lib/*; do
+    "$(dirname "$0")/check_module.sh" versions "$file" "$(dirname "$0")/runtime-floor-mipsel.txt" >/dev/null ||
+        fail "${file#"$dir/"} needs a symbol version above the module's floor (above)"
+done
+echo "ok: $(basename "$archive"), build id $id; $address is $resolved; kpm-check with lib/: $brought"
