@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "devhost/runtime/module_identity.h"
+#include "kpmcheck/command_line.h"
 #include "kpmcheck/isolated_run.h"
 #include "kpmcheck/jsoncpp_choice.h"
 #include "kpmcheck/module_run.h"
@@ -26,83 +27,6 @@ namespace {
 constexpr char kModuleName[] = "kalvorpowermeter";
 constexpr char kModuleFile[] = "kalvorpowermeter.so";
 
-constexpr char kUsage[] = R"(usage: kpm-check [--json] [--lib-dir DIR]... [MODULE]
-
-Checks that the module fits this gateway's runtime and computes what it
-should, in about ten seconds. MODULE defaults to kalvorpowermeter.so in the
-folder of kpm-check.
-
-  1. Reads the module file without loading it: ELF class, byte order,
-     machine, and on MIPS the ABI, instruction set and float ABI, against
-     the C library kpm-check runs with; the symbol versions it needs against
-     those the libraries the loader would use define. Anything that would
-     make loading fail or unsafe ends the check here: the module is not
-     loaded ("load  not tried").
-  2. Loads the module with dlopen as the host does, with the jsoncpp a host
-     here would give it (below), and drives one device
-     through a round from fixed registers, a round from a cached record, the
-     snapshot text (801) and object (803), Get_Value, a single and a multiple
-     register write, comparing every answer with the known one. This runs in
-     a child process, so a crash is reported with the step it happened in.
-  3. Reports the libstdc++ found here beside the one the module was built
-     with, and the jsoncpp it ran with beside the one it was built against.
-
-The jsoncpp is the first libjsoncpp.so* in the --lib-dir folders, then in
-the folders the loader searches (LD_LIBRARY_PATH, those of the C library
-and the C++ runtime, /lib, /usr/lib, /usr/local/lib), whatever its soname;
-the copy in lib/ beside kpm-check only when there is none. Another version
-than the module was built against is a warning when every answer matched,
-a failure when one did not.
-
-One line per item: ok, -- (information), WARN or FAIL, the item, and what
-was found (for a failure: what differs and what to do). The last line is
-the verdict.
-
-Options:
-  --json         the same report as one JSON object on one line
-  --lib-dir DIR  a folder where the host keeps its own libraries, searched
-                 for jsoncpp before the loader's; may be repeated
-  --help         this text
-
-Exit status: 0 everything matched; 1 a check failed; 3 every answer matched
-but with warnings; 2 a bad command line.
-)";
-
-struct Options {
-    bool json = false;
-    bool help = false;
-    std::vector<std::string> lib_dirs;
-    std::string module;
-};
-
-// False, with a message, for a command line it cannot take.
-bool parse(int argc, char** argv, Options& options, std::string& error)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--json") {
-            options.json = true;
-        } else if (argument == "--help" || argument == "-h") {
-            options.help = true;
-        } else if (argument == "--lib-dir") {
-            if (i + 1 == argc) {
-                error = "--lib-dir needs a folder";
-                return false;
-            }
-            options.lib_dirs.push_back(argv[++i]);
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            error = "unknown option " + argument;
-            return false;
-        } else if (!options.module.empty()) {
-            error = "one module at a time: " + options.module + " and " + argument;
-            return false;
-        } else {
-            options.module = argument;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -110,12 +34,12 @@ int main(int argc, char** argv)
     using namespace kpmcheck;
     Options options;
     std::string error;
-    if (!parse(argc, argv, options, error)) {
+    if (!parse_command_line(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
         std::cerr << "kpm-check: " << error << "\n(kpm-check --help tells more)\n";
         return kExitUsage;
     }
     if (options.help) {
-        std::cout << kUsage;
+        std::cout << help_text();
         return kExitPass;
     }
     if (options.module.empty())
