@@ -22,6 +22,7 @@
 #include "soak/snapshot_readers.h"
 #include "soak/snapshot_check.h"
 #include "soak/soak_host.h"
+#include "soak/soak_options.h"
 #include "soak/verdict.h"
 
 namespace {
@@ -409,6 +410,43 @@ TEST(SoakSummary, EndsInTheVerdictWithEachFailure)
     const std::string failed = summary_of(sound_run(), {"one", "two"});
     EXPECT_NE(failed.find("soak: FAIL: one\nsoak: FAIL: two\nsoak: FAILED\n"), std::string::npos)
         << failed;
+}
+
+// ---- command line -----------------------------------------------------------
+
+TEST(SoakOptions, GivenValuesOverTheDefaultsAndEveryBadOneRefused)
+{
+    soak::SoakOptions defaults;
+    defaults.module = "built.so";
+    defaults.seed = 7;
+    const auto parsed = soak::parse_soak_options(
+        {"--seconds", "0.5", "--seed=4294967295", "--readers", "0", "--rss-margin-kib", "4096"},
+        defaults);
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.options.seconds, 0.5);
+    EXPECT_EQ(parsed.options.seed, 4294967295u);
+    EXPECT_EQ(parsed.options.readers, 0);
+    EXPECT_EQ(parsed.options.rss_margin_kib, 4096);
+    EXPECT_EQ(parsed.options.module, "built.so") << "what is not given keeps its default";
+
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {{"--seconds", "0"}, "--seconds needs seconds above 0"},
+        {{"--seconds", "nan"}, "--seconds"},
+        {{"--seed", "4294967296"}, "--seed needs a whole number from 0 to 4294967295"},
+        {{"--seed", "-1"}, "--seed"},
+        {{"--readers", "17"}, "--readers needs a whole number from 0 to 16"},
+        {{"--rss-margin-kib", "-5"}, "--rss-margin-kib"},
+        {{"--module", ""}, "--module needs a path"},
+        {{"--seconds"}, "--seconds needs a value"},
+        {{"--second", "5"}, "unknown option '--second'"},
+        {{"60"}, "unexpected argument '60'"},
+    };
+    for (const auto& [args, message] : refused) {
+        const auto rejected = soak::parse_soak_options(args, defaults);
+        EXPECT_FALSE(rejected.ok) << testing::PrintToString(args);
+        EXPECT_NE(rejected.error.find(message), std::string::npos) << rejected.error;
+    }
+    EXPECT_TRUE(soak::parse_soak_options({"--help"}, defaults).help);
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 // bad command line or set-up.
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -23,15 +25,21 @@
 
 int main(int argc, char** argv)
 {
-    soak::SoakOptions options;
-    options.module = KPM_MODULE_PATH;
-    options.seed =
+    soak::SoakOptions defaults;
+    defaults.module = KPM_MODULE_PATH;
+    defaults.seed =
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::string error;
-    if (!soak::parse_soak_options(argc, argv, options, error)) {
-        std::fprintf(stderr, "kpm_soak: %s\n%s", error.c_str(), soak::kSoakUsage);
+    const soak::ParsedSoakOptions parsed =
+        soak::parse_soak_options(std::vector<std::string>(argv + 1, argv + argc), defaults);
+    if (!parsed.ok) {
+        std::fprintf(stderr, "kpm_soak: %s\nTry 'kpm_soak --help'.\n", parsed.error.c_str());
         return 2;
     }
+    if (parsed.help) {
+        std::fputs(soak::soak_help_text().c_str(), stdout);
+        return 0;
+    }
+    const soak::SoakOptions& options = parsed.options;
     char folder[] = "/tmp/kpm-soak-XXXXXX";
     if (mkdtemp(folder) == nullptr) {
         std::fprintf(stderr, "kpm_soak: mkdtemp: %s\n", std::strerror(errno));
