@@ -177,7 +177,7 @@ bool slaves_of(const Json::Value& json, std::vector<Json::Value>& slaves, std::s
     return true;
 }
 
-bool build_line(const Json::Value& entry, std::uint64_t& next_data_id, LineConfig& line,
+bool build_line(const Json::Value& entry, std::uint64_t& next_data_id, LineSetup& line,
                 std::string& error)
 {
     line.simulated = !entry.isMember("port");
@@ -199,11 +199,11 @@ bool build_line(const Json::Value& entry, std::uint64_t& next_data_id, LineConfi
         line.port = line.simulated ? "" : settings.settings.port;
         line.baud = settings.settings.baud;
         line.parity = settings.settings.parity;
-        line.meters.push_back(MeterConfig{settings.settings.slave, 0, json});
+        line.meters.push_back(MeterSetup{settings.settings.slave, 0, json});
     }
     std::sort(line.meters.begin(), line.meters.end(),
-              [](const MeterConfig& a, const MeterConfig& b) { return a.slave < b.slave; });
-    for (MeterConfig& meter : line.meters) {
+              [](const MeterSetup& a, const MeterSetup& b) { return a.slave < b.slave; });
+    for (MeterSetup& meter : line.meters) {
         if (next_data_id > kLastDataId) {
             error = "--data-id leaves no data id for slave " + std::to_string(meter.slave);
             return false;
@@ -218,7 +218,7 @@ bool build_line(const Json::Value& entry, std::uint64_t& next_data_id, LineConfi
 std::size_t HostConfig::meter_count() const
 {
     std::size_t count = 0;
-    for (const LineConfig& line : lines)
+    for (const LineSetup& line : lines)
         count += line.meters.size();
     return count;
 }
@@ -240,7 +240,7 @@ HostConfig build_host_config(const HostOptions& options)
     }
     std::uint64_t next_data_id = options.data_id;
     for (const Json::Value& entry : entries) {
-        LineConfig line;
+        LineSetup line;
         std::string error;
         if (!build_line(entry, next_data_id, line, error)) {
             const std::string which =
@@ -248,7 +248,7 @@ HostConfig build_host_config(const HostOptions& options)
             config.error = where + which + error;
             return config;
         }
-        for (const LineConfig& earlier : config.lines)
+        for (const LineSetup& earlier : config.lines)
             if (earlier.port == line.port) {
                 config.error = where + "port " + line.port +
                                " is given for two lines; list all its meters in one line";

@@ -1,6 +1,6 @@
 // What a bench session (bench_session.h) drives and how it polls: typed,
 // whoever fills them in (meterhost's command line and --config file through
-// host_session.h, the soak directly).
+// host_config.h and host_session.h, the soak directly).
 #pragma once
 
 #include <cstdint>
@@ -19,9 +19,9 @@ struct MeterSetup {
 };
 
 struct LineSetup {
-    std::string port;  // for a simulated line, filled in once it runs
+    std::string port;  // as given; for a simulated line, filled in once it runs
     bool simulated = false;
-    int baud = 9600;
+    int baud = 9600;   // also where the configuration leaves it to the device
     char parity = 'N';
     std::vector<MeterSetup> meters;  // in the order the session numbers them
 };
