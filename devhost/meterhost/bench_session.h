@@ -61,12 +61,15 @@ struct WriteOutcome {
     std::string last_failure;  // the latest failed exchange of the meter's line, or empty
 };
 
-// One meter: who it is, its device, and where its device's records go.
+// One meter: who it is, its device, where its device's records go, and
+// what its transactions came to so far (kept on its line's thread).
 struct MeterDevice {
     MeterIdentity id;
     std::unique_ptr<MeterRecords> records;
     std::unique_ptr<SPModbus> device;
     devhost::BackendBinding binding;
+    unsigned long failures = 0;  // its failed transactions, polls and writes
+    bool told_offline = false;   // said to be offline: its failures are not reported
 };
 
 // One line: its back-end and its meters. Only the line's own thread
@@ -77,7 +80,13 @@ struct MeterLine {
     std::vector<std::unique_ptr<MeterDevice>> meters;
 };
 
-class BenchSession {
+// Carries out the requests queued on the line, reporting the failures of
+// `meter` unless it is told offline; each failure counts against the meter
+// whose request it was. True when `meter` made requests and every one was
+// answered.
+bool perform_for(MeterLine& line, MeterDevice& meter);
+
+class BenchSession final : private devhost::LineListener {
 public:
     // Throws SetupFailure. The events outlive the session.
     BenchSession(SessionOptions options, SessionEvents& events);
@@ -114,15 +123,16 @@ public:
     // The meter's device, for requests that make no transaction (snapshot
     // text, values), from any thread.
     SPModbus& device(std::size_t meter) { return *devices_.at(meter)->device; }
-    // Failed exchanges of the line's meters so far; while the session does
-    // not poll.
+    // Failed exchanges on the line so far; while the session does not
+    // poll.
     unsigned long line_errors(std::size_t line) const;
 
 private:
     void start_simulator(LineSetup& line);
     void load_devices();
     void tear_down();
-    void transport_message(std::size_t line, const std::string& text);
+    void line_lost(const std::string& port) override { events_.line_lost(port); }
+    void line_back(const std::string& port) override { events_.line_back(port); }
 
     SessionOptions options_;
     SessionEvents& events_;

@@ -140,7 +140,7 @@ TEST_F(LineTransportTest, ReadPlacesTheRegistersAndCallsProcessPayloadOnce)
     device.tab = 11;
     device.modbus_read_registers(10, 60);
     EXPECT_TRUE(device.payloads.empty()) << "nothing happens until the host loop runs";
-    EXPECT_EQ(transport.perform_pending(), 1u);
+    EXPECT_EQ(transport.perform_pending().size(), 1u);
 
     ASSERT_EQ(device.payloads.size(), 1u);
     EXPECT_EQ(device.errors, 0);
@@ -158,7 +158,7 @@ TEST_F(LineTransportTest, WritesReachTheMeterAndTheirEchoIsPlaced)
     device.modbus_write_register(20, 500);
     const unsigned short values[3] = {7, 8, 65535};
     device.modbus_write_registers(67, 3, values);
-    EXPECT_EQ(transport.perform_pending(), 2u);
+    EXPECT_EQ(transport.perform_pending().size(), 2u);
 
     ASSERT_EQ(device.payloads.size(), 2u);
     EXPECT_EQ(device.payloads[0].words[0], 500);
