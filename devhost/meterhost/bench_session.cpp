@@ -174,10 +174,17 @@ std::vector<std::string> BenchSession::ports() const
     return ports;
 }
 
-void BenchSession::watch_lines(devhost::LineObserver* observer)
+void BenchSession::watch_lines(MeterFrameObserver* observer)
 {
-    for (MeterLine& line : lines_)
-        line.transport->set_observer(observer);
+    for (MeterLine& line : lines_) {
+        std::vector<MeterIdentity> meters;
+        for (const auto& meter : line.meters)
+            meters.push_back(meter->id);
+        auto frames = observer != nullptr ? std::make_unique<MeterFrames>(*observer, meters)
+                                          : nullptr;
+        line.transport->set_observer(frames.get());
+        line.frames = std::move(frames);
+    }
 }
 
 void BenchSession::restore_from_history()

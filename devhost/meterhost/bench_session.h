@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "devhost/lines/line_transport.h"
+#include "devhost/meterhost/meter_frames.h"
 #include "devhost/meterhost/meter_identity.h"
 #include "devhost/meterhost/meter_records.h"
 #include "devhost/meterhost/reporter.h"
@@ -25,7 +26,6 @@
 
 namespace devhost {
 class HistoryStore;
-class LineObserver;
 class LoadedModule;
 }
 namespace meterhost {
@@ -76,6 +76,7 @@ struct MeterDevice {
 // drives them.
 struct MeterLine {
     std::string port;
+    std::unique_ptr<MeterFrames> frames;  // while its frames are watched
     std::unique_ptr<devhost::LineTransport> transport;
     std::vector<std::unique_ptr<MeterDevice>> meters;
 };
@@ -99,8 +100,9 @@ public:
     // The lines' ports, in order (a simulated line's as it runs).
     std::vector<std::string> ports() const;
 
-    // Every frame of every line to the observer (a trace); null for none.
-    void watch_lines(devhost::LineObserver* observer);
+    // Every frame of every line to the observer (a trace), named by its
+    // meter; null for none.
+    void watch_lines(MeterFrameObserver* observer);
 
     // Offers each meter's device the newest record stored for its data id;
     // one that takes it completes a round at once, told as round_done with

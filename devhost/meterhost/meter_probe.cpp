@@ -25,6 +25,17 @@ MeterProbe::MeterProbe(const devhost::LoadedModule& module, Reporter report)
 
 MeterProbe::~MeterProbe() { release(); }
 
+void MeterProbe::set_observer(MeterFrameObserver* observer)
+{
+    // The probes' addresses are no session's meters: each frame is named by
+    // its port and address.
+    auto frames = observer != nullptr ? std::make_unique<MeterFrames>(*observer,
+                                                                      std::vector<MeterIdentity>{})
+                                      : nullptr;
+    transport_.set_observer(frames.get());
+    frames_ = std::move(frames);
+}
+
 void MeterProbe::release()
 {
     if (current_.device != nullptr)
