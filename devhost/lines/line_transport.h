@@ -53,7 +53,7 @@ public:
     using Reporter = std::function<void(const std::string&)>;
 
     // report receives one line per event worth telling (port lost or back,
-    // a failed transaction, settings rejected).
+    // a failed transaction unless quiet, settings rejected).
     explicit LineTransport(Reporter report);
     ~LineTransport() override;
 
@@ -70,8 +70,8 @@ public:
     enum class Failures { Reported, Quiet };
 
     // Carries out the requests queued before the call, in order; requests
-    // queued meanwhile wait for the next call. Returns what became of each,
-    // in order.
+    // queued meanwhile wait for the next call. `failures` holds for every
+    // request of the batch. Returns what became of each, in order.
     std::vector<Transaction> perform_pending(Failures failures = Failures::Reported);
 
     // Drops the device's line and queued requests; call before destroying it.

@@ -81,10 +81,11 @@ struct MeterLine {
     std::vector<std::unique_ptr<MeterDevice>> meters;
 };
 
-// Carries out the requests queued on the line, reporting the failures of
-// `meter` unless it is told offline; each failure counts against the meter
-// whose request it was. True when `meter` made requests and every one was
-// answered.
+// Carries out the requests queued on the line, reporting their failures
+// unless `meter` is told offline (they are the meter's own: a device queues
+// requests only while its line's thread calls into it); each failure counts
+// against the meter whose request it was. True when `meter` made requests
+// and every one was answered.
 bool perform_for(MeterLine& line, MeterDevice& meter);
 
 class BenchSession final : private devhost::LineListener {
