@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,24 +10,23 @@
 
 namespace meterhost {
 
-bool HostOutput::divert(std::string& error)
+void HostOutput::divert()
 {
     std::fflush(stdout);
     const int original = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (original < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        error = std::string("cannot set up standard output: ") + std::strerror(errno);
-        return false;
-    }
+    if (original < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
+        throw std::runtime_error(std::string("cannot set up standard output: ") +
+                                 std::strerror(errno));
     // The module's lines now go to standard error; keep them whole and prompt.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     terminal_ = ::isatty(original) == 1;
     stream_ = ::fdopen(original, "w");
     if (stream_ == nullptr) {
-        error = std::string("cannot set up standard output: ") + std::strerror(errno);
+        const int why = errno;
         ::close(original);
-        return false;
+        throw std::runtime_error(std::string("cannot set up standard output: ") +
+                                 std::strerror(why));
     }
-    return true;
 }
 
 void HostOutput::write(const std::string& text)

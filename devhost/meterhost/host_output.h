@@ -15,8 +15,8 @@ public:
     HostOutput(const HostOutput&) = delete;
     HostOutput& operator=(const HostOutput&) = delete;
 
-    // False with error set when the descriptors cannot be rearranged.
-    bool divert(std::string& error);
+    // Throws std::runtime_error when the descriptors cannot be rearranged.
+    void divert();
 
     // Writes and flushes at once, so a reader sees each line as it is made.
     void write(const std::string& text);

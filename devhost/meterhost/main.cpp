@@ -22,17 +22,13 @@ int usage_error(const std::string& message)
     return meterhost::kExitUsage;
 }
 
-// The --trace file, or null without one. Throws SetupFailure.
+// The --trace file, or null without one. Throws std::runtime_error.
 std::unique_ptr<meterhost::FrameTrace> open_trace(const meterhost::HostOptions& options,
                                                   const meterhost::Reporter& report)
 {
     if (options.trace_file.empty())
         return nullptr;
-    try {
-        return std::make_unique<meterhost::FrameTrace>(options.trace_file, report);
-    } catch (const std::runtime_error& error) {
-        throw meterhost::SetupFailure(meterhost::kExitUsage, error.what());
-    }
+    return std::make_unique<meterhost::FrameTrace>(options.trace_file, report);
 }
 
 }  // namespace
@@ -61,9 +57,10 @@ int main(int argc, char** argv)
     }
 
     HostOutput out;
-    std::string error;
-    if (!out.divert(error)) {
-        report(error);
+    try {
+        out.divert();
+    } catch (const std::runtime_error& error) {
+        report(error.what());
         return 1;
     }
     try {
@@ -77,5 +74,10 @@ int main(int argc, char** argv)
         if (failure.what()[0] != '\0')
             report(failure.what());
         return failure.exit_status;
+    } catch (const std::runtime_error& error) {
+        // Set-up that failed with no status of its own: a file, port or
+        // module the user named cannot be used.
+        report(error.what());
+        return kExitUsage;
     }
 }
