@@ -55,6 +55,24 @@ std::optional<ElfBytes> linked_strings(ElfFile& file, const ElfSection& section)
     return file.contents(*strings, kMaxSectionSize);
 }
 
+// The first section of a type and the string table it links to, both read;
+// nullopt when the file has no such section or either cannot be read.
+struct SectionWithStrings {
+    ElfBytes records;
+    ElfBytes strings;
+};
+std::optional<SectionWithStrings> section_with_strings(ElfFile& file, std::uint32_t type)
+{
+    const ElfSection* section = file.first_section_of_type(type);
+    if (section == nullptr)
+        return std::nullopt;
+    auto records = file.contents(*section, kMaxSectionSize);
+    auto strings = linked_strings(file, *section);
+    if (!records || !strings)
+        return std::nullopt;
+    return SectionWithStrings{std::move(*records), std::move(*strings)};
+}
+
 void read_mips_abi_flags(ElfFile& file, ElfFacts& facts)
 {
     const ElfSection* section = file.first_section_of_type(kSectionMipsAbiFlags);
@@ -75,13 +93,11 @@ void read_mips_abi_flags(ElfFile& file, ElfFacts& facts)
 
 void read_dynamic(ElfFile& file, ElfFacts& facts)
 {
-    const ElfSection* section = file.first_section_of_type(SHT_DYNAMIC);
-    if (section == nullptr)
+    const auto read = section_with_strings(file, SHT_DYNAMIC);
+    if (!read)
         return;
-    const auto entries = file.contents(*section, kMaxSectionSize);
-    const auto strings = linked_strings(file, *section);
-    if (!entries || !strings)
-        return;
+    const ElfBytes* entries = &read->records;
+    const ElfBytes* strings = &read->strings;
     const std::size_t width = facts.is_64_bit ? 8 : 4;
     for (std::uint64_t at = 0; entries->has(at, 2 * width); at += 2 * width) {
         const std::uint64_t tag = *entries->unsigned_at(at, width);
@@ -128,13 +144,11 @@ std::map<std::uint64_t, std::vector<std::string>> undefined_symbols_by_version(E
 
 void read_version_needs(ElfFile& file, ElfFacts& facts)
 {
-    const ElfSection* section = file.first_section_of_type(SHT_GNU_verneed);
-    if (section == nullptr)
+    const auto read = section_with_strings(file, SHT_GNU_verneed);
+    if (!read)
         return;
-    const auto records = file.contents(*section, kMaxSectionSize);
-    const auto strings = linked_strings(file, *section);
-    if (!records || !strings)
-        return;
+    const ElfBytes* records = &read->records;
+    const ElfBytes* strings = &read->strings;
     const auto symbols = undefined_symbols_by_version(file, facts.is_64_bit);
     std::uint64_t at = 0;
     for (int files = 0; files < kMaxChainLength && records->has(at, sizeof(Elf32_Verneed));
@@ -166,13 +180,11 @@ void read_version_needs(ElfFile& file, ElfFacts& facts)
 
 void read_version_definitions(ElfFile& file, ElfFacts& facts)
 {
-    const ElfSection* section = file.first_section_of_type(SHT_GNU_verdef);
-    if (section == nullptr)
+    const auto read = section_with_strings(file, SHT_GNU_verdef);
+    if (!read)
         return;
-    const auto records = file.contents(*section, kMaxSectionSize);
-    const auto strings = linked_strings(file, *section);
-    if (!records || !strings)
-        return;
+    const ElfBytes* records = &read->records;
+    const ElfBytes* strings = &read->strings;
     std::uint64_t at = 0;
     for (int count = 0; count < kMaxChainLength && records->has(at, sizeof(Elf32_Verdef));
          ++count) {
