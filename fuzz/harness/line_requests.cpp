@@ -98,8 +98,8 @@ Bytes answer_pdu(const LineRequest& request)
         return pdu;
     }
     put_word(pdu, static_cast<unsigned>(request.address));
-    put_word(pdu, request.kind == LineRequest::Kind::WriteOne ? request.values.front()
-                                                             : static_cast<unsigned>(request.count));
+    const bool single = request.kind == LineRequest::Kind::WriteOne;
+    put_word(pdu, single ? request.values.front() : static_cast<unsigned>(request.count));
     return pdu;
 }
 

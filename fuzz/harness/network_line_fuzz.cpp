@@ -71,7 +71,8 @@ Bytes render(const LoopbackPeer& peer, const LoopbackPeer::Request& request,
         switch (part.op) {
         case 0: piece = part.bytes; break;
         case 1:
-            piece = peer.framed(static_cast<std::uint16_t>(request.transaction + part.a), part.bytes);
+            piece = peer.framed(static_cast<std::uint16_t>(request.transaction + part.a),
+                                part.bytes);
             break;
         case 2: piece = peer.framed(request.transaction, answer); break;
         case 3: {

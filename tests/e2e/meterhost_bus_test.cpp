@@ -357,7 +357,7 @@ TEST_P(MeterhostBusKinds, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
 
     const Finished write =
         run_command({kMeterhost, "write", "--port", bus.port, "--baud", std::to_string(kBusBaud),
-                     "--slave", "2", "--timeout-ms", "100", "20", "500", "501"});
+                     "--slave", "2", "--timeout-ms", kShortTimeoutMs, "20", "500", "501"});
     ASSERT_EQ(write.status, 0) << write.out << write.err;
     RegisterValues written = untouched;
     written[20 - 10] = 500;
@@ -403,7 +403,8 @@ TEST_P(MeterhostBusKinds, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEac
     constexpr auto kRetryMin = 300ms;
     auto bus = start_bus({1, 2}, {}, kBusBaud, GetParam());
     ChildProcess host({kMeterhost, "--port", bus.port, "--baud", std::to_string(kBusBaud),
-                       "--slave", "1,2", "--json", "--interval", "0.02", "--timeout-ms", "100",
+                       "--slave", "1,2", "--json", "--interval", "0.02", "--timeout-ms",
+                       kShortTimeoutMs,
                        "--retry-min", "0.3", "--retry-max", "0.6"});
     ASSERT_TRUE(host.read_line(10s)) << host.err();
     bus->set_dead(2, true);
@@ -544,7 +545,7 @@ TEST(MeterhostConnection, AConnectNobodyAnswersEndsAtTheTimeout)
 
     const Finished run = run_command(
         {kMeterhost, "--port", "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
-         "--rounds", "1", "--interval", "0", "--timeout-ms", "100", "--retry-min", "0"},
+         "--rounds", "1", "--interval", "0", "--timeout-ms", kShortTimeoutMs, "--retry-min", "0"},
         30s);
     EXPECT_EQ(run.status, 1) << "offline short of its round\n" << run.err;
     EXPECT_EQ(count_of(run.err, "no answer in time"), 3) << run.err;
@@ -613,7 +614,8 @@ TEST(MeterhostScan, FindsSimulatedMetersAtTheirOwnSettingAndNoOthers)
     const std::string trace = dir.path("trace.jsonl");
     const Finished run = run_command({kMeterhost, "scan", "--json", "--port", bus.port,
                                       "--slave", "1-6", "--baud", "9600,38400", "--parity",
-                                      "N,E", "--all-settings", "--timeout-ms", "100", "--trace",
+                                      "N,E", "--all-settings", "--timeout-ms", kShortTimeoutMs,
+                                      "--trace",
                                       trace});
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<std::pair<int, std::string>> found;
@@ -650,7 +652,7 @@ TEST_P(MeterhostScanNetwork, FindsTheMetersByAddressAlone)
     auto bus = start_bus({2, 3}, {}, kBusBaud, GetParam());
     const Finished run = run_command({kMeterhost, "scan", "--json", "--port", bus.port, "--slave",
                                       "1-4", "--baud", std::to_string(kBusBaud), "--timeout-ms",
-                                      "100"});
+                                      kShortTimeoutMs});
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<int> found;
     for (const std::string& line : lines_of(run.out)) {
@@ -685,7 +687,7 @@ TEST(MeterhostScan, FindsForeignMetersOnlyAtTheirSpeed)
     const std::string trace = dir.path("trace.jsonl");
     const Finished run =
         run_command({kMeterhost, "scan", "--json", "--port", line.port, "--slave", "1-20",
-                     "--timeout-ms", "100", "--trace", trace});
+                     "--timeout-ms", kShortTimeoutMs, "--trace", trace});
     ASSERT_EQ(run.status, 0) << run.err;
 
     const auto found = lines_of(run.out);
@@ -736,7 +738,8 @@ TEST(MeterhostScan, CtrlCEndsItWithWhatItFound)
     TempDir dir;
     const RunningSlave line =
         start_plain_slave({"2:" + dir.file("meter2", table_text(own_registers(2)))});
-    ChildProcess scan({kMeterhost, "scan", "--json", "--port", line.port, "--timeout-ms", "100"});
+    ChildProcess scan(
+        {kMeterhost, "scan", "--json", "--port", line.port, "--timeout-ms", kShortTimeoutMs});
     const auto found = scan.read_line(10s);
     ASSERT_TRUE(found) << scan.err();
     EXPECT_EQ(parse_json(*found)["slave"], 2);
