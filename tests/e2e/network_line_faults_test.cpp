@@ -5,6 +5,7 @@
 // answers the next request with exactly its registers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -189,6 +190,20 @@ TEST_P(NetworkLineFaults, AReplyCutShortTimesOutAndItsRestIsNeverTaken)
     expect_usable_afterwards();
 }
 
+// The first half of a reply, the line gives up, then the server closes the
+// connection: the half is not joined to the next connection's reply.
+TEST_P(NetworkLineFaults, AReplyCutShortThenClosedLeavesNothingForTheNextConnection)
+{
+    start([this](const PeerRequest& request, PeerConnection& connection) {
+        const Bytes reply = frame(request, e2e::good_reply_pdu(request));
+        connection.send(Bytes(reply.begin(), reply.begin() + 8));
+    });
+    EXPECT_EQ(read().status, ExchangeStatus::Timeout);
+    peer->close_now();
+    expect_usable_afterwards();
+    EXPECT_EQ(peer->connections(), 2u);
+}
+
 // A well-formed reply already waiting when the request goes out (a late
 // answer to an earlier request) is never its reply: over Modbus TCP it
 // names an earlier transaction, over RTU the line drops it as a serial
@@ -334,6 +349,28 @@ TEST_P(RtuOverTcpFraming, AReadReplyOfAnotherLengthIsRefused)
     expect_refused(read(), ExchangeStatus::BadReply, "2 data bytes for 2 registers");
     expect_refused(read(), ExchangeStatus::Timeout, "reply incomplete after 7 bytes");
     expect_usable_afterwards();
+}
+
+// A long reply at a low speed reaches the serial server in parts: each
+// part must follow the one before within the timeout, not the whole reply
+// come within it. Four parts, each 0.4 timeouts after the one before (0.6
+// of a timeout left for scheduling), take 1.2 timeouts in all.
+TEST_P(RtuOverTcpFraming, AReplyInPartsIsWaitedForWhileEachFollowsWithinTheTimeout)
+{
+    start([](const PeerRequest& request, PeerConnection& connection) {
+        const Bytes reply = e2e::with_peer_crc(e2e::good_reply_pdu(request));
+        const std::size_t part = reply.size() / 4 + 1;
+        for (std::size_t at = 0; at < reply.size(); at += part) {
+            if (at != 0)
+                std::this_thread::sleep_for(kTimeout * 2 / 5);
+            connection.send(Bytes(reply.begin() + static_cast<long>(at),
+                                  reply.begin() + static_cast<long>(std::min(at + part,
+                                                                             reply.size()))));
+        }
+    });
+    const Exchange exchange = line->read_registers(kMeter, 100, 20);
+    ASSERT_EQ(exchange.status, ExchangeStatus::Ok) << exchange.error;
+    EXPECT_EQ(exchange.registers, registers_from(100, 20));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, RtuOverTcpFraming, testing::Values(PeerFraming::Rtu),

@@ -112,6 +112,13 @@ bool ScriptedPeer::send_now(const Bytes& bytes)
     return current_fd_ >= 0 && sysio::send_all(current_fd_, bytes.data(), bytes.size());
 }
 
+void ScriptedPeer::close_now()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (current_fd_ >= 0)
+        ::shutdown(current_fd_, SHUT_RDWR);
+}
+
 std::vector<PeerRequest> ScriptedPeer::requests() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -60,6 +60,9 @@ public:
     // requests; false when there is none. When it returns the bytes are in
     // the master's receive buffer (loopback).
     bool send_now(const Bytes& bytes);
+    // Closes the connection being served, from the test's thread, between
+    // requests; the peer then waits for the next.
+    void close_now();
     unsigned long connections() const { return connections_.load(); }
     std::vector<PeerRequest> requests() const;
 
