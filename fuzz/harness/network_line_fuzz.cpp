@@ -5,20 +5,24 @@
 // reply is taken only when the server sent that very answer, framed for this
 // request (its transaction and unit, or its slave and CRC) -- over RTU after
 // the request, since what came before it is dropped; nothing else comes back
-// in the exchange; and the good request after it is answered.
+// in the exchange; no Modbus TCP request has the number of the one before;
+// and the good request after it is answered.
 //
 // Script: the request; the waiting bytes (u8 % 32 of them); then parts,
-// each an op (u8 % 6) until the input ends:
+// each an op (u8 % 7) until the input ends:
 //   0  raw bytes: count (u8 % 64), bytes
 //   1  a framed PDU: count (u8 % 64), PDU bytes, transaction offset (u8)
 //   2  the right answer, framed
 //   3  the right answer from another unit: unit (u8)
 //   4  the right answer with one byte of its PDU changed: offset, value (u8 each)
 //   5  the right answer framed and cut short: length (u8)
+//   6  the right answer framed, one byte of the frame (its header or CRC
+//      included) changed: offset, value (u8 each)
 #include "fuzz/harness/network_line_fuzz.h"
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "devhost/lines/line_factory.h"
@@ -51,7 +55,7 @@ std::vector<Part> parts_from(ByteScript& script)
     std::vector<Part> parts;
     while (!script.done() && parts.size() < kMostParts) {
         Part part;
-        part.op = script.u8() % 6;
+        part.op = script.u8() % 7;
         if (part.op <= 1)
             part.bytes = script.bytes(script.u8() % 64);
         part.a = script.u8();
@@ -87,11 +91,15 @@ Bytes render(const LoopbackPeer& peer, const LoopbackPeer::Request& request,
             piece = peer.framed(request.transaction, changed);
             break;
         }
-        default: {
+        case 5: {
             const Bytes whole = peer.framed(request.transaction, answer);
             piece.assign(whole.begin(), whole.begin() + static_cast<long>(part.a % whole.size()));
             break;
         }
+        default:
+            piece = peer.framed(request.transaction, answer);
+            piece[part.a % piece.size()] = part.b;
+            break;
         }
         sent.insert(sent.end(), piece.begin(), piece.end());
     }
@@ -140,6 +148,10 @@ int fuzz_network_line(Framing framing, const std::uint8_t* data, std::size_t siz
     check_exchange(asked, exchange);
     const LoopbackPeer::Request request = peer.last_request();
     FUZZ_CHECK(request.pdu == request_pdu(asked), "the server got another request");
+    // A late reply to the request before must never carry this one's number.
+    static std::optional<std::uint16_t> previous;
+    FUZZ_CHECK(framing == Framing::Rtu || request.transaction != previous,
+               "a transaction number used again");
     if (exchange.status == devhost::ExchangeStatus::Ok) {
         Bytes from = peer.last_answer();
         if (framing == Framing::ModbusTcp)
@@ -153,6 +165,7 @@ int fuzz_network_line(Framing framing, const std::uint8_t* data, std::size_t siz
         return peer.framed(request.transaction, answer_pdu(good));
     }, false);
     const devhost::Exchange next = perform(line, good, kTimeoutMs);
+    previous = peer.last_request().transaction;
     FUZZ_CHECK(next.status == devhost::ExchangeStatus::Ok &&
                    taken_pdu(good, next) == answer_pdu(good),
                std::string("the next good request: ") + devhost::status_name(next.status) + ", " +
