@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "devhost/lines/rtu_crc.h"
+#include "modbus/rtu_crc.h"
 #include "sysio/write_all.h"
 
 namespace fuzzharness {
@@ -84,7 +84,7 @@ bool LoopbackPeer::send_now(const Bytes& bytes)
 LoopbackPeer::Bytes LoopbackPeer::framed(std::uint16_t transaction, const Bytes& pdu) const
 {
     if (framing_ == Framing::Rtu)
-        return devhost::with_rtu_crc(pdu);
+        return modbus::with_rtu_crc(pdu);
     Bytes frame{static_cast<std::uint8_t>(transaction >> 8), static_cast<std::uint8_t>(transaction),
                 0, 0, static_cast<std::uint8_t>(pdu.size() >> 8),
                 static_cast<std::uint8_t>(pdu.size())};

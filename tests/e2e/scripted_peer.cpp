@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "metersim/rtu_frame.h"
+#include "modbus/rtu_crc.h"
 #include "sysio/write_all.h"
 
 namespace e2e {
@@ -36,7 +36,7 @@ std::uint16_t peer_register(int address) { return static_cast<std::uint16_t>(0x4
 
 Bytes with_peer_crc(Bytes bytes)
 {
-    const std::uint16_t crc = metersim::crc16(bytes.data(), bytes.size());
+    const std::uint16_t crc = modbus::rtu_crc(bytes.data(), bytes.size());
     bytes.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     bytes.push_back(static_cast<std::uint8_t>(crc >> 8));
     return bytes;

@@ -41,7 +41,7 @@ metersim::RegisterValues counting_table()
     return table;
 }
 
-e2e::ServedBus serve(devhost::LineKind kind)
+e2e::ServedBus serve(modbus::LineKind kind)
 {
     metersim::SimulatorOptions options;
     options.slaves = {1, 2};
@@ -127,7 +127,7 @@ Bytes mbap(std::uint16_t transaction, const Bytes& pdu)
 
 TEST(SimulatorNetworkServer, AModbusTcpRequestSplitAcrossSegmentsIsJoined)
 {
-    auto bus = serve(devhost::LineKind::ModbusTcp);
+    auto bus = serve(modbus::LineKind::ModbusTcp);
     Client client(bus.port);
     const Bytes request = mbap(0x1234, read_pdu(2, 20, 3));
     for (std::size_t cut : {3u, 7u}) {
@@ -142,7 +142,7 @@ TEST(SimulatorNetworkServer, AModbusTcpRequestSplitAcrossSegmentsIsJoined)
 // Two requests in one segment, over either framing: two replies, in order.
 TEST(SimulatorNetworkServer, TwoRequestsInOneSegmentAreBothAnswered)
 {
-    auto tcp = serve(devhost::LineKind::ModbusTcp);
+    auto tcp = serve(modbus::LineKind::ModbusTcp);
     Client client(tcp.port);
     Bytes both = mbap(7, read_pdu(1, 10, 1));
     const Bytes second = mbap(8, read_pdu(2, 30, 2));
@@ -153,7 +153,7 @@ TEST(SimulatorNetworkServer, TwoRequestsInOneSegmentAreBothAnswered)
     expected.insert(expected.end(), second_reply.begin(), second_reply.end());
     EXPECT_EQ(client.receive(expected.size(), kReplyWait), expected);
 
-    auto rtu = serve(devhost::LineKind::RtuOverTcp);
+    auto rtu = serve(modbus::LineKind::RtuOverTcp);
     Client rtu_client(rtu.port);
     both = e2e::with_peer_crc(read_pdu(1, 10, 1));
     const Bytes rtu_second = e2e::with_peer_crc(read_pdu(2, 30, 2));
@@ -169,7 +169,7 @@ TEST(SimulatorNetworkServer, TwoRequestsInOneSegmentAreBothAnswered)
 // the server closes the connection, and serves the next one.
 TEST(SimulatorNetworkServer, ABrokenHeaderClosesTheConnection)
 {
-    auto bus = serve(devhost::LineKind::ModbusTcp);
+    auto bus = serve(modbus::LineKind::ModbusTcp);
     const Bytes headers[] = {
         {0, 1, 0, 1, 0, 6, 1, 3, 0, 10, 0, 1},  // protocol 1
         {0, 1, 0, 0, 0, 1, 1},                  // a unit and no function
@@ -191,7 +191,7 @@ TEST(SimulatorNetworkServer, ABrokenHeaderClosesTheConnection)
 // the first closes, and is then served.
 TEST(SimulatorNetworkServer, ASecondConnectionWaitsForTheFirstToClose)
 {
-    auto bus = serve(devhost::LineKind::ModbusTcp);
+    auto bus = serve(modbus::LineKind::ModbusTcp);
     Client first(bus.port);
     const Bytes request = mbap(1, read_pdu(1, 10, 1));
     const Bytes reply = mbap(1, read_reply_pdu(1, 10, 1));
