@@ -31,9 +31,13 @@ int run_write(const HostOptions& options, const HostConfig& config, HostOutput& 
 
 // A scan that found no meter.
 constexpr int kExitNoMeterFound = 1;
+// A scan that lost its line part way, whatever it found before: what it
+// printed is not every meter on the line.
+constexpr int kExitScanLineLost = 3;
 
 // Finds the meters on the one --port line (scan_plan.h), printing each as it
-// is found; 0 when it found any.
+// is found; 0 when it found any, kExitNoMeterFound or kExitScanLineLost
+// otherwise. Throws SetupFailure.
 int run_scan(const HostOptions& options, HostOutput& out, const Reporter& report,
              devhost::LineObserver* trace);
 

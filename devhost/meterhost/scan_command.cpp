@@ -227,6 +227,8 @@ int run_scan(const HostOptions& options, HostOutput& out, const Reporter& report
                                  : found + " found on " + plan.port());
         break;
     }
+    if (end == Scan::End::LineLost)
+        return kExitScanLineLost;
     return scan.found() == 0 ? kExitNoMeterFound : 0;
 }
 

@@ -91,7 +91,7 @@ SnapshotValues read_snapshot(const std::string& snapshot_text)
     return values;
 }
 
-std::optional<std::time_t> parse_update_time(const std::string& text)
+std::optional<std::time_t> parse_update_time(const std::string& text, std::time_t now)
 {
     std::tm local{};
     char end = 0;
@@ -100,6 +100,23 @@ std::optional<std::time_t> parse_update_time(const std::string& text)
         return std::nullopt;
     local.tm_year -= 1900;
     local.tm_mon -= 1;
+    // Each reading of the text, in standard and in daylight saving time;
+    // one that names another wall-clock time (a zone with no daylight
+    // saving, a time skipped when clocks go forward) is no reading.
+    std::optional<std::time_t> chosen;
+    for (const int daylight : {0, 1}) {
+        std::tm reading = local;
+        reading.tm_isdst = daylight;
+        const std::time_t time = std::mktime(&reading);
+        if (time == static_cast<std::time_t>(-1) || reading.tm_hour != local.tm_hour ||
+            reading.tm_min != local.tm_min || reading.tm_mday != local.tm_mday)
+            continue;
+        if (!chosen || (time <= now && (*chosen > now || time > *chosen)) ||
+            (time > now && *chosen > now && time < *chosen))
+            chosen = time;
+    }
+    if (chosen)
+        return chosen;
     local.tm_isdst = -1;
     const std::time_t time = std::mktime(&local);
     if (time == static_cast<std::time_t>(-1))

@@ -37,8 +37,11 @@ struct SnapshotValues {
 };
 SnapshotValues read_snapshot(const std::string& snapshot_text);
 
-// The local time an update time text such as "2024-3-5 7:8:9" names.
-std::optional<std::time_t> parse_update_time(const std::string& text);
+// The local time an update time text such as "2024-3-5 7:8:9" names, as
+// seen at `now`. In the hour repeated when clocks go back the text names two
+// instants: the later one that is not after `now`.
+std::optional<std::time_t> parse_update_time(const std::string& text,
+                                             std::time_t now = std::time(nullptr));
 
 // One member a line, in the snapshot's order, with a header line of status
 // and the update time ("更新时间"). Numbers that are whole print as such,

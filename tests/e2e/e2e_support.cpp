@@ -12,6 +12,8 @@
 
 namespace e2e {
 
+const char kShortTimeoutMs[] = "100";
+
 const std::string kMeterhost = METERHOST_PATH;
 const std::string kMetersim = METERSIM_PATH;
 const std::string kModule = MODULE_PATH;

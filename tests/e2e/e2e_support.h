@@ -23,6 +23,13 @@ extern const std::string kPlainSlave;
 extern const std::string kNoEntryModule;
 extern const std::string kForeignProviderModule;
 
+// The reply timeout (--timeout-ms) of the tests that scan or poll addresses
+// left silent, each of which costs a whole timeout. A meter's reply begins
+// 3.5 characters after the request, under 4 ms at the slowest speed the tests
+// use (9600 baud): the rest, 25 times that, is margin for the scheduling of
+// meterhost and of the meter's own thread or process.
+extern const char kShortTimeoutMs[];
+
 // A fresh folder, removed with its files when the object goes.
 class TempDir {
 public:

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
+#include <optional>
+#include <string>
 #include <map>
 #include <set>
 
@@ -176,6 +179,51 @@ TEST(LiveViewLayout, WideCharactersAreNeverCutInHalf)
     EXPECT_EQ(lay_out_view(model, {17, 45}, 0).lines[2], "last message: 电");
 }
 
+// Runs in a zone whose clocks go back, and restores the zone it found.
+class ZoneWithDaylightSaving {
+public:
+    explicit ZoneWithDaylightSaving(const char* rule)
+    {
+        if (const char* zone = std::getenv("TZ"))
+            saved_ = zone;
+        ::setenv("TZ", rule, 1);
+        ::tzset();
+    }
+    ~ZoneWithDaylightSaving()
+    {
+        if (saved_)
+            ::setenv("TZ", saved_->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
+// 02:30 on 25 October 2026 comes twice in central Europe: at 00:30 UTC in
+// summer time, and an hour later in winter time, when the clocks have gone
+// back. Data taken at either is as old as the clock says, not an hour older
+// or in the future.
+TEST(LiveViewLayout, DataAgeHoldsInTheHourRepeatedWhenClocksGoBack)
+{
+    const ZoneWithDaylightSaving zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    constexpr std::time_t kSummerTime = 1792888200;  // 2026-10-25 00:30:00 UTC
+    constexpr std::time_t kWinterTime = kSummerTime + 3600;
+    for (const std::time_t taken : {kSummerTime, kWinterTime}) {
+        for (const std::time_t now : {taken, taken + 20}) {
+            const auto parsed = meterhost::parse_update_time("2026-10-25 02:30:00", now);
+            ASSERT_TRUE(parsed);
+            EXPECT_EQ(meterhost::age_text(*parsed, now), now == taken ? "0s" : "20s")
+                << "taken at " << taken << ", seen at " << now;
+        }
+    }
+    // Away from the change the local time has one meaning, whatever the clock.
+    EXPECT_EQ(meterhost::parse_update_time("2026-10-24 02:30:00", kWinterTime),
+              kSummerTime - 86400);
+}
+
 TEST(LiveViewLayout, DataAgeFromTheSnapshotsLocalUpdateTime)
 {
     // The update time is local time, as the module writes it.
@@ -184,7 +232,7 @@ TEST(LiveViewLayout, DataAgeFromTheSnapshotsLocalUpdateTime)
     localtime_r(&now, &local);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    EXPECT_EQ(meterhost::parse_update_time(text), now) << text;
+    EXPECT_EQ(meterhost::parse_update_time(text, now), now) << text;
     EXPECT_FALSE(meterhost::parse_update_time("2024-3-5"));
     EXPECT_FALSE(meterhost::parse_update_time("2024-3-5 7:8:9 extra"));
 

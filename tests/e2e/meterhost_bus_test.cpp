@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -356,7 +357,7 @@ TEST_P(MeterhostBusKinds, LiveMetersPrintTheirOwnLinesAndADeadOneIsReportedOnce)
 
     const Finished write =
         run_command({kMeterhost, "write", "--port", bus.port, "--baud", std::to_string(kBusBaud),
-                     "--slave", "2", "--timeout-ms", "100", "20", "500", "501"});
+                     "--slave", "2", "--timeout-ms", kShortTimeoutMs, "20", "500", "501"});
     ASSERT_EQ(write.status, 0) << write.out << write.err;
     RegisterValues written = untouched;
     written[20 - 10] = 500;
@@ -402,7 +403,8 @@ TEST_P(MeterhostBusKinds, AMeterThatDiesGoesOfflineAndComesBackWithOneMessageEac
     constexpr auto kRetryMin = 300ms;
     auto bus = start_bus({1, 2}, {}, kBusBaud, GetParam());
     ChildProcess host({kMeterhost, "--port", bus.port, "--baud", std::to_string(kBusBaud),
-                       "--slave", "1,2", "--json", "--interval", "0.02", "--timeout-ms", "100",
+                       "--slave", "1,2", "--json", "--interval", "0.02", "--timeout-ms",
+                       kShortTimeoutMs,
                        "--retry-min", "0.3", "--retry-max", "0.6"});
     ASSERT_TRUE(host.read_line(10s)) << host.err();
     bus->set_dead(2, true);
@@ -543,7 +545,7 @@ TEST(MeterhostConnection, AConnectNobodyAnswersEndsAtTheTimeout)
 
     const Finished run = run_command(
         {kMeterhost, "--port", "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
-         "--rounds", "1", "--interval", "0", "--timeout-ms", "100", "--retry-min", "0"},
+         "--rounds", "1", "--interval", "0", "--timeout-ms", kShortTimeoutMs, "--retry-min", "0"},
         30s);
     EXPECT_EQ(run.status, 1) << "offline short of its round\n" << run.err;
     EXPECT_EQ(count_of(run.err, "no answer in time"), 3) << run.err;
@@ -612,7 +614,8 @@ TEST(MeterhostScan, FindsSimulatedMetersAtTheirOwnSettingAndNoOthers)
     const std::string trace = dir.path("trace.jsonl");
     const Finished run = run_command({kMeterhost, "scan", "--json", "--port", bus.port,
                                       "--slave", "1-6", "--baud", "9600,38400", "--parity",
-                                      "N,E", "--all-settings", "--timeout-ms", "100", "--trace",
+                                      "N,E", "--all-settings", "--timeout-ms", kShortTimeoutMs,
+                                      "--trace",
                                       trace});
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<std::pair<int, std::string>> found;
@@ -649,7 +652,7 @@ TEST_P(MeterhostScanNetwork, FindsTheMetersByAddressAlone)
     auto bus = start_bus({2, 3}, {}, kBusBaud, GetParam());
     const Finished run = run_command({kMeterhost, "scan", "--json", "--port", bus.port, "--slave",
                                       "1-4", "--baud", std::to_string(kBusBaud), "--timeout-ms",
-                                      "100"});
+                                      kShortTimeoutMs});
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<int> found;
     for (const std::string& line : lines_of(run.out)) {
@@ -684,7 +687,7 @@ TEST(MeterhostScan, FindsForeignMetersOnlyAtTheirSpeed)
     const std::string trace = dir.path("trace.jsonl");
     const Finished run =
         run_command({kMeterhost, "scan", "--json", "--port", line.port, "--slave", "1-20",
-                     "--timeout-ms", "100", "--trace", trace});
+                     "--timeout-ms", kShortTimeoutMs, "--trace", trace});
     ASSERT_EQ(run.status, 0) << run.err;
 
     const auto found = lines_of(run.out);
@@ -729,13 +732,84 @@ TEST(MeterhostScan, FindsForeignMetersOnlyAtTheirSpeed)
     EXPECT_EQ(frames.size(), 160u) << "a reply or a timeout after each request";
 }
 
+// Without --json each meter found is one line of its address, its setting
+// and three of the module's quantities as its snapshot gives them (whole
+// numbers as such, others with three decimals).
+TEST(MeterhostScan, PlainTextNamesEachMeterWithItsSettingAndThreeQuantities)
+{
+    auto bus = start_bus({2, 4}, {}, 9600);
+    const std::vector<std::string> scan{kMeterhost, "scan", "--port", bus.port, "--slave", "2-4",
+                                        "--baud", "9600", "--parity", "N", "--timeout-ms",
+                                        kShortTimeoutMs};
+    const Finished plain = run_command(scan);
+    std::vector<std::string> with_json = scan;
+    with_json.push_back("--json");
+    const Finished json = run_command(with_json);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto json_lines = lines_of(json.out);
+    ASSERT_EQ(json_lines.size(), 2u) << json.out;
+
+    std::vector<std::string> expected;
+    for (const std::string& line : json_lines) {
+        const Json::Value found = parse_json(line);
+        std::string text = "slave " + found["slave"].asString() + " at 9600 baud, parity N:";
+        const char* separator = " ";
+        for (const char* key : {"AB相线电压", "A相电流", "电压频率"}) {
+            const double value = found["snapshot"][key].asDouble();
+            char number[32];
+            if (value == static_cast<double>(static_cast<long long>(value)))
+                std::snprintf(number, sizeof number, "%lld", static_cast<long long>(value));
+            else
+                std::snprintf(number, sizeof number, "%.3f", value);
+            text += separator + std::string(key) + " " + number;
+            separator = ", ";
+        }
+        expected.push_back(text);
+    }
+    EXPECT_EQ(lines_of(plain.out), expected) << plain.out;
+    EXPECT_NE(plain.err.find("2 meters found on " + bus.port), std::string::npos) << plain.err;
+}
+
+// Exit status 1 when the scan went through every address and none answered:
+// nothing on standard output, and one message saying so.
+TEST(MeterhostScan, NoMeterFoundIsStatusOneWithItsMessage)
+{
+    auto bus = start_bus({5}, {}, kBusBaud, LineKind::ModbusTcp);
+    const Finished run = run_command({kMeterhost, "scan", "--port", bus.port, "--slave", "1-2",
+                                      "--timeout-ms", kShortTimeoutMs});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("no meter answered on " + bus.port), std::string::npos) << run.err;
+}
+
+// A line lost part way ends the scan with status 3, whatever it found:
+// what it printed cannot be every meter on the line. The meter found before
+// is printed, and the message says the line went and how many were found.
+TEST(MeterhostScan, ALineLostAfterFindingAMeterIsStatusThree)
+{
+    RunningSlave line = start_metersim({"--slave", "1"});
+    ChildProcess scan({kMeterhost, "scan", "--json", "--port", line.port, "--slave", "1-247",
+                       "--baud", "9600", "--parity", "N", "--timeout-ms", kShortTimeoutMs});
+    const auto found = scan.read_line(30s);
+    ASSERT_TRUE(found) << scan.err();
+    EXPECT_EQ(parse_json(*found)["slave"], 1);
+    line.process.reset();  // the simulator and its pseudo-terminal go
+    EXPECT_EQ(scan.wait(30s), 3) << scan.err();
+    EXPECT_EQ(lines_of(scan.out()).size(), 1u) << scan.out();
+    EXPECT_NE(scan.err().find("scan of " + line.port + " ended: the line is lost; 1 meter found"),
+              std::string::npos)
+        << scan.err();
+}
+
 // Ctrl-C during a scan ends it with the meters found so far printed.
 TEST(MeterhostScan, CtrlCEndsItWithWhatItFound)
 {
     TempDir dir;
     const RunningSlave line =
         start_plain_slave({"2:" + dir.file("meter2", table_text(own_registers(2)))});
-    ChildProcess scan({kMeterhost, "scan", "--json", "--port", line.port, "--timeout-ms", "100"});
+    ChildProcess scan(
+        {kMeterhost, "scan", "--json", "--port", line.port, "--timeout-ms", kShortTimeoutMs});
     const auto found = scan.read_line(10s);
     ASSERT_TRUE(found) << scan.err();
     EXPECT_EQ(parse_json(*found)["slave"], 2);

@@ -98,7 +98,7 @@ TEST_P(MeterhostFaults, ErrorsAreReportedAndPollingRecovers)
     auto slave = start_metersim({"--table", dir.file("table", table_text(registers)), "--fault",
                                  std::string(GetParam()) + ":2", "--fault-delay-ms", "250"});
     const Finished run = run_command({kMeterhost, "--port", slave.port, "--rounds", "3", "--json",
-                                      "--interval", "0.3", "--timeout-ms", "100"});
+                                      "--interval", "0.3", "--timeout-ms", kShortTimeoutMs});
     expect_json_rounds(run, registers, 3);
     EXPECT_GE(count_of(run.err, "SPModbus get error"), 2) << run.err;
 }
@@ -119,7 +119,7 @@ TEST(MeterhostPolling, PortThatGoesAwayIsReopenedWhenItComesBack)
     const std::string link = dir.path("meter");
     auto slave = start_metersim({"--table", table, "--link", link});
     ChildProcess host({kMeterhost, "--port", link, "--json", "--interval", "0.1", "--timeout-ms",
-                       "100"});
+                       kShortTimeoutMs});
     ASSERT_TRUE(host.read_line(10s)) << host.err();
 
     slave.process->send_signal(SIGTERM);

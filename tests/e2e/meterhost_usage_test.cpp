@@ -33,6 +33,9 @@ TEST_P(MeterhostWrite, PrintsAndExitsWithTheOutcome)
     sim_args.insert(sim_args.end(), c.sim_args.begin(), c.sim_args.end());
     auto slave = start_metersim(sim_args);
 
+    // The echo of a write begins 3.5 characters after the request, under 4 ms
+    // at the simulator's 9600 baud: 200 ms is margin for the scheduling of
+    // meterhost and the simulator, and only the no-reply case waits it out.
     std::vector<std::string> argv{kMeterhost, "write", "--port", slave.port, "--timeout-ms", "200"};
     argv.insert(argv.end(), c.operands.begin(), c.operands.end());
     const Finished run = run_command(argv);

@@ -50,6 +50,11 @@ public:
     }
 
     void press_ctrl_c() const { tmux({"send-keys", "C-c"}); }
+    void resize(int columns, int rows) const
+    {
+        tmux({"resize-window", "-x", std::to_string(columns), "-y", std::to_string(rows)});
+    }
+    bool ended() const { return std::ifstream(status_file_).good(); }
 
     // The command's exit status once it has ended, nullopt at the timeout.
     std::optional<int> wait_exit(std::chrono::seconds timeout) const
@@ -190,6 +195,121 @@ TEST(MeterhostView, TwoLinesWithStandardErrorInAFile)
         << last_frame;
     EXPECT_EQ(count_of(written, "meterhost: meter 2 on " + first.port + " is offline"), 1)
         << written;
+}
+
+// A scan on a terminal: its progress line on standard error stays one line
+// of the screen, updated in place, while the module's "SPModbus get error"
+// for each silent address is counted on it instead of scrolling it away;
+// when the scan ends the line is gone and the outcome is said.
+TEST(MeterhostView, ScanProgressStaysOneLineWhileTheModulesLinesAreCounted)
+{
+    TempDir dir;
+    auto line = start_metersim({"--slave", "40"});
+    const TmuxPane pane(dir, 160, 10,
+                        "'" + kMeterhost + "' scan --port '" + line.port +
+                            "' --slave 1-20 --baud 9600 --parity N --timeout-ms " +
+                            kShortTimeoutMs);
+    const std::string counted = "| module output ";
+    unsigned long most_counted = 0;
+    int progress_seen = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!pane.ended() && std::chrono::steady_clock::now() < deadline) {
+        const std::string screen = pane.screen();
+        int progress_lines = 0;
+        for (const std::string& shown : lines_of(screen)) {
+            EXPECT_EQ(shown.find("SPModbus get error"), std::string::npos) << screen;
+            const auto at = shown.find(counted);
+            if (at == std::string::npos)
+                continue;
+            ++progress_lines;
+            EXPECT_EQ(shown.rfind(line.port + " 9600 baud, parity N: slave ", 0), 0u) << shown;
+            const unsigned long now_counted = std::stoul(shown.substr(at + counted.size()));
+            EXPECT_GE(now_counted, most_counted) << shown;
+            most_counted = std::max(most_counted, now_counted);
+        }
+        EXPECT_LE(progress_lines, 1) << screen;
+        progress_seen += progress_lines;
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(pane.wait_exit(10s), 1);
+    EXPECT_GT(progress_seen, 0) << "no progress line seen";
+    EXPECT_GT(most_counted, 0u) << "the module's lines were not counted";
+    const std::string last = pane.history();
+    EXPECT_EQ(last.find(counted), std::string::npos) << "the progress line stays\n" << last;
+    EXPECT_NE(last.find("no meter answered on " + line.port), std::string::npos) << last;
+}
+
+// Whether every line of a screen is a line of a live view frame, each whole:
+// a frame drawn for another size leaves wrapped remnants, or cut rows.
+bool is_whole_frame(const std::string& screen)
+{
+    static const std::vector<std::string> labels = [] {
+        std::vector<std::string> known{"meterhost ", "line ",   "last message:", "page ",
+                                       "meter ",     "state ",  "rounds ",       "errors ",
+                                       "age "};
+        for (const std::string& name : quantity_names())
+            known.push_back(name + " ");
+        return known;
+    }();
+    const auto lines = lines_of(screen);
+    if (lines.empty() || lines.front().rfind("meterhost ", 0) != 0)
+        return false;
+    return std::all_of(lines.begin(), lines.end(), [](const std::string& shown) {
+        return std::any_of(labels.begin(), labels.end(), [&](const std::string& label) {
+            return shown.rfind(label, 0) == 0;
+        });
+    });
+}
+
+// The "N" of "page M of N", 0 without one.
+int page_count(const std::string& screen)
+{
+    for (const std::string& shown : lines_of(screen))
+        if (shown.rfind("page ", 0) == 0 && shown.find(" of ") != std::string::npos)
+            return std::stoi(shown.substr(shown.find(" of ") + 4));
+    return 0;
+}
+
+// The terminal resized during a live view: every frame after it is laid out
+// for the new size, the eight meters on pages when they no longer fit, and
+// back on one page when the terminal is large again.
+TEST(MeterhostView, EveryFrameAfterAResizeFitsTheNewSize)
+{
+    TempDir dir;
+    const TmuxPane pane(dir, 160, 45,
+                        "'" + kMeterhost +
+                            "' --slave 1-8 --baud 115200 --interval 0.1 --timeout-ms 300");
+    const auto all_eight = [](const std::string& shown) {
+        return row_of(shown, "meter").size() == 9 && page_count(shown) == 1;
+    };
+    ASSERT_TRUE(all_eight(pane.wait_for(all_eight, 30s))) << pane.screen();
+
+    struct Size {
+        int columns;
+        int rows;
+        bool paged;
+    };
+    for (const Size size : {Size{60, 20, true}, Size{160, 45, false}}) {
+        pane.resize(size.columns, size.rows);
+        const auto laid_out = [&](const std::string& shown) {
+            return is_whole_frame(shown) && (page_count(shown) > 1) == size.paged;
+        };
+        const std::string first = pane.wait_for(laid_out, 10s);
+        ASSERT_TRUE(laid_out(first)) << size.columns << "x" << size.rows << "\n" << first;
+        // The frames that follow (redrawn at each round, at least every
+        // second for the clock) keep to it.
+        for (int sample = 0; sample < 10; ++sample) {
+            std::this_thread::sleep_for(150ms);
+            const std::string shown = pane.screen();
+            EXPECT_TRUE(laid_out(shown)) << size.columns << "x" << size.rows << "\n" << shown;
+            EXPECT_LE(lines_of(shown).size(), static_cast<std::size_t>(size.rows));
+            if (size.paged) {
+                EXPECT_LT(row_of(shown, "meter").size(), 9u) << shown;
+            }
+        }
+    }
+    pane.press_ctrl_c();
+    EXPECT_EQ(pane.wait_exit(10s), 0);
 }
 
 }  // namespace
