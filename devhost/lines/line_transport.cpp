@@ -132,13 +132,19 @@ bool LineTransport::ensure_open(SharedLine& line)
         return true;
     std::string error;
     if (line.link->open(error)) {
-        if (line.down)
+        if (line.down) {
             report_("port " + line.link->settings().port + " is back");
+            if (listener_ != nullptr)
+                listener_->line_back(line.link->settings().port);
+        }
         line.down = false;
         return true;
     }
-    if (!line.down)
+    if (!line.down) {
         report_("cannot open port " + line.link->settings().port + ": " + error);
+        if (listener_ != nullptr)
+            listener_->line_lost(line.link->settings().port);
+    }
     line.down = true;
     return false;
 }
@@ -146,9 +152,12 @@ bool LineTransport::ensure_open(SharedLine& line)
 void LineTransport::mark_down(SharedLine& line, const std::string& why)
 {
     line.link->close();
-    if (!line.down)
+    if (!line.down) {
         report_("port " + line.link->settings().port + " lost (" + why +
                 "); reopening at the next poll");
+        if (listener_ != nullptr)
+            listener_->line_lost(line.link->settings().port);
+    }
     line.down = true;
 }
 
@@ -193,12 +202,6 @@ void LineTransport::forget(const SMDSPDevice& device)
     drop_unused_lines();
 }
 
-LineTransport::MeterCounts LineTransport::meter_counts(const SMDSPDevice& device) const
-{
-    const auto found = meters_.find(&device);
-    return found == meters_.end() ? MeterCounts{} : found->second.counts;
-}
-
 void LineTransport::set_observer(LineObserver* observer)
 {
     observer_ = observer;
@@ -206,41 +209,36 @@ void LineTransport::set_observer(LineObserver* observer)
         line->link->set_observer(observer);
 }
 
-void LineTransport::set_quiet(const SMDSPDevice& device, bool quiet)
-{
-    if (Meter* meter = meter_of(device))
-        meter->quiet = quiet;
-}
-
-std::size_t LineTransport::perform_pending()
+std::vector<Transaction> LineTransport::perform_pending(Failures failures)
 {
     std::deque<Queued> batch;
     {
         std::lock_guard<std::mutex> lock(queue_mutex_);
         batch.swap(queue_);
     }
+    std::vector<Transaction> done;
+    done.reserve(batch.size());
     for (const Queued& queued : batch)
-        perform(queued);
-    return batch.size();
+        done.push_back(perform(queued, failures));
+    return done;
 }
 
-void LineTransport::fail(SPModbus& device, Meter* meter, const std::string& what,
-                        const std::string& why, bool quiet)
+Transaction LineTransport::fail(SPModbus& device, Meter* meter, const std::string& what,
+                               const std::string& why, bool quiet)
 {
     ++errors_;
     last_failure_ = what + ": " + why;
     if (meter != nullptr) {
-        ++meter->counts.errors;
-        quiet = quiet || meter->quiet;
         last_failure_ = "slave " + std::to_string(meter->slave) + " on " +
                         meter->line->link->settings().port + ": " + last_failure_;
     }
     if (!quiet)
         report_(last_failure_);
     device.on_error();
+    return {&device, false};
 }
 
-void LineTransport::perform(const Queued& queued)
+Transaction LineTransport::perform(const Queued& queued, Failures failures)
 {
     SPModbus& device = *queued.device;
     const ModbusRequest& request = queued.request;
@@ -249,8 +247,9 @@ void LineTransport::perform(const Queued& queued)
     if (meter == nullptr)
         return fail(device, nullptr, what, "the device has no usable line settings", false);
     const std::string problem = request_problem(request);
+    const bool quiet = failures == Failures::Quiet;
     if (!problem.empty())
-        return fail(device, meter, what, "refused before sending: " + problem, false);
+        return fail(device, meter, what, "refused before sending: " + problem, quiet);
     SharedLine& line = *meter->line;
     if (!ensure_open(line))
         return fail(device, meter, what, "port " + line.link->settings().port + " not open", true);
@@ -279,9 +278,8 @@ void LineTransport::perform(const Queued& queued)
     if (exchange.status != ExchangeStatus::Ok)
         return fail(device, meter, what,
                     std::string(status_name(exchange.status)) + " (" + exchange.error + ")",
-                    false);
+                    quiet);
 
-    ++meter->counts.answered;
     unsigned int length = 0;
     switch (request.function) {
     case ModbusFunction::ReadHoldingRegisters:
@@ -298,6 +296,7 @@ void LineTransport::perform(const Queued& queued)
         break;
     }
     device.process_payload(device.tab, length);
+    return {&device, true};
 }
 
 }  // namespace devhost

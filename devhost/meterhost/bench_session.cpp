@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "devhost/history/history_store.h"
-#include "devhost/meterhost/line_changes.h"
 #include "devhost/meterhost/line_poller.h"
 #include "devhost/meterhost/snapshot_view.h"
 #include "devhost/runtime/module_identity.h"
@@ -111,15 +110,24 @@ std::unique_ptr<devhost::LoadedModule> load_module(const std::string& module,
     return loaded;
 }
 
-void BenchSession::transport_message(std::size_t line, const std::string& text)
+bool perform_for(MeterLine& line, MeterDevice& meter)
 {
-    events_.message(text);
-    const std::string& port = lines_.at(line).port;
-    switch (line_change_in(text, port)) {
-    case LineChange::Lost: events_.line_lost(port); break;
-    case LineChange::Back: events_.line_back(port); break;
-    case LineChange::None: break;
+    using Failures = devhost::LineTransport::Failures;
+    const auto done =
+        line.transport->perform_pending(meter.told_offline ? Failures::Quiet : Failures::Reported);
+    bool made = false;
+    bool all_answered = true;
+    for (const devhost::Transaction& transaction : done) {
+        const bool own = transaction.device == meter.device.get();
+        made = made || own;
+        all_answered = all_answered && (transaction.answered || !own);
+        if (transaction.answered)
+            continue;
+        for (auto& other : line.meters)
+            if (other->device.get() == transaction.device)
+                ++other->failures;
     }
+    return made && all_answered;
 }
 
 void BenchSession::load_devices()
@@ -131,8 +139,8 @@ void BenchSession::load_devices()
         const std::size_t line_index = lines_.size();
         MeterLine& line = lines_.emplace_back();
         line.port = setup.port;
-        line.transport = std::make_unique<devhost::LineTransport>(
-            [this, line_index](const std::string& text) { transport_message(line_index, text); });
+        line.transport = std::make_unique<devhost::LineTransport>(report_);
+        line.transport->set_listener(this);
         for (const MeterSetup& meter_setup : setup.meters) {
             MeterDevice& meter = *line.meters.emplace_back(std::make_unique<MeterDevice>());
             meter.id = {index++, line_index, line.port, meter_setup.slave, meter_setup.data_id};
@@ -166,10 +174,17 @@ std::vector<std::string> BenchSession::ports() const
     return ports;
 }
 
-void BenchSession::watch_lines(devhost::LineObserver* observer)
+void BenchSession::watch_lines(MeterFrameObserver* observer)
 {
-    for (MeterLine& line : lines_)
-        line.transport->set_observer(observer);
+    for (MeterLine& line : lines_) {
+        std::vector<MeterIdentity> meters;
+        for (const auto& meter : line.meters)
+            meters.push_back(meter->id);
+        auto frames = observer != nullptr ? std::make_unique<MeterFrames>(*observer, meters)
+                                          : nullptr;
+        line.transport->set_observer(frames.get());
+        line.frames = std::move(frames);
+    }
 }
 
 void BenchSession::restore_from_history()
@@ -228,7 +243,7 @@ WriteOutcome BenchSession::write_registers(std::size_t meter, std::uint16_t addr
     int count = 0;
     written.device->DeviceIoControl(code, request.data(), static_cast<int>(request.size() * 2),
                                     nullptr, 0, count);
-    transport.perform_pending();
+    perform_for(lines_.at(written.id.line), written);
 
     WriteOutcome outcome;
     std::int32_t answer = 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "devhost/lines/line_transport.h"
+#include "devhost/meterhost/meter_frames.h"
 #include "devhost/meterhost/meter_identity.h"
 #include "devhost/meterhost/meter_records.h"
 #include "devhost/meterhost/reporter.h"
@@ -25,7 +26,6 @@
 
 namespace devhost {
 class HistoryStore;
-class LineObserver;
 class LoadedModule;
 }
 namespace meterhost {
@@ -61,23 +61,34 @@ struct WriteOutcome {
     std::string last_failure;  // the latest failed exchange of the meter's line, or empty
 };
 
-// One meter: who it is, its device, and where its device's records go.
+// One meter: who it is, its device, where its device's records go, and
+// what its transactions came to so far (kept on its line's thread).
 struct MeterDevice {
     MeterIdentity id;
     std::unique_ptr<MeterRecords> records;
     std::unique_ptr<SPModbus> device;
     devhost::BackendBinding binding;
+    unsigned long failures = 0;  // its failed transactions, polls and writes
+    bool told_offline = false;   // said to be offline: its failures are not reported
 };
 
 // One line: its back-end and its meters. Only the line's own thread
 // drives them.
 struct MeterLine {
     std::string port;
+    std::unique_ptr<MeterFrames> frames;  // while its frames are watched
     std::unique_ptr<devhost::LineTransport> transport;
     std::vector<std::unique_ptr<MeterDevice>> meters;
 };
 
-class BenchSession {
+// Carries out the requests queued on the line, reporting their failures
+// unless `meter` is told offline (they are the meter's own: a device queues
+// requests only while its line's thread calls into it); each failure counts
+// against the meter whose request it was. True when `meter` made requests
+// and every one was answered.
+bool perform_for(MeterLine& line, MeterDevice& meter);
+
+class BenchSession final : private devhost::LineListener {
 public:
     // Throws SetupFailure. The events outlive the session.
     BenchSession(SessionOptions options, SessionEvents& events);
@@ -90,8 +101,9 @@ public:
     // The lines' ports, in order (a simulated line's as it runs).
     std::vector<std::string> ports() const;
 
-    // Every frame of every line to the observer (a trace); null for none.
-    void watch_lines(devhost::LineObserver* observer);
+    // Every frame of every line to the observer (a trace), named by its
+    // meter; null for none.
+    void watch_lines(MeterFrameObserver* observer);
 
     // Offers each meter's device the newest record stored for its data id;
     // one that takes it completes a round at once, told as round_done with
@@ -114,15 +126,16 @@ public:
     // The meter's device, for requests that make no transaction (snapshot
     // text, values), from any thread.
     SPModbus& device(std::size_t meter) { return *devices_.at(meter)->device; }
-    // Failed exchanges of the line's meters so far; while the session does
-    // not poll.
+    // Failed exchanges on the line so far; while the session does not
+    // poll.
     unsigned long line_errors(std::size_t line) const;
 
 private:
     void start_simulator(LineSetup& line);
     void load_devices();
     void tear_down();
-    void transport_message(std::size_t line, const std::string& text);
+    void line_lost(const std::string& port) override { events_.line_lost(port); }
+    void line_back(const std::string& port) override { events_.line_back(port); }
 
     SessionOptions options_;
     SessionEvents& events_;

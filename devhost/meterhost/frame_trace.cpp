@@ -43,21 +43,19 @@ long long microseconds(std::chrono::steady_clock::duration duration)
     return std::chrono::duration_cast<std::chrono::microseconds>(duration).count();
 }
 
-// False with errno set when the text could not be written whole.
-
 }  // namespace
 
-std::string trace_line(const devhost::LineSettings& line, const LineFrame& frame,
+std::string trace_line(const MeterIdentity& meter, const LineFrame& frame,
                        std::chrono::steady_clock::time_point start)
 {
     std::string text = "{\"t_us\":" + std::to_string(microseconds(frame.time - start)) +
-                       ",\"port\":" + json_string(line.port) + ",\"dir\":\"" +
+                       ",\"port\":" + json_string(meter.port) + ",\"dir\":\"" +
                        direction_name(frame.direction) + "\"";
     if (frame.direction != LineFrame::Direction::Timeout)
         text += ",\"hex\":\"" + hex_of(frame.bytes) +
                 "\",\"silence_us\":" + std::to_string(microseconds(frame.silence_before)) +
                 ",\"crc_ok\":" + (frame.intact ? "true" : "false");
-    text += ",\"slave\":" + std::to_string(frame.slave);
+    text += ",\"slave\":" + std::to_string(meter.slave);
     if (!frame.problem.empty())
         text += ",\"problem\":" + json_string(frame.problem);
     return text + "}\n";
@@ -77,9 +75,9 @@ FrameTrace::~FrameTrace()
         ::close(fd_);
 }
 
-void FrameTrace::on_frame(const devhost::LineSettings& line, const LineFrame& frame)
+void FrameTrace::on_frame(const MeterIdentity& meter, const LineFrame& frame)
 {
-    const std::string text = trace_line(line, frame, start_);
+    const std::string text = trace_line(meter, frame, start_);
     std::lock_guard<std::mutex> lock(mutex_);
     if (fd_ < 0 || sysio::write_all(fd_, text))
         return;

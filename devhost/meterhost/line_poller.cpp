@@ -24,19 +24,6 @@ std::string seconds_text(double value)
     return text;
 }
 
-// Makes the device's poll and carries out its exchanges; true when every
-// one was answered. The line's back-end tells no more of an exchange than
-// its counts per device (line_transport.h), so the poll reads them around
-// the exchanges.
-bool exchange_answered(devhost::LineTransport& transport, SPModbus& device)
-{
-    const auto before = transport.meter_counts(device);
-    device.RefreshStatus();
-    transport.perform_pending();
-    const auto after = transport.meter_counts(device);
-    return after.errors == before.errors && after.answered > before.answered;
-}
-
 }  // namespace
 
 LinePoller::LinePoller(MeterLine& line, const PollPolicy& policy, SessionEvents& events)
@@ -50,17 +37,17 @@ LinePoller::LinePoller(MeterLine& line, const PollPolicy& policy, SessionEvents&
 PollOutcome LinePoller::poll(Polled& polled)
 {
     MeterDevice& meter = *polled.meter;
-    devhost::LineTransport& transport = *line_.transport;
     PollOutcome outcome;
     meter.records->mark();
-    outcome.answered = exchange_answered(transport, *meter.device);
+    meter.device->RefreshStatus();
+    outcome.answered = perform_for(line_, meter);
     outcome.round_done = meter.records->published();
     outcome.change = polled.health.record(outcome.answered, Clock::now());
     outcome.online = polled.health.online();
-    outcome.errors = transport.meter_counts(*meter.device).errors;
+    outcome.errors = meter.failures;
     if (outcome.change != MeterHealth::Change::None)
         // An offline meter's failures are expected: they are not reported.
-        transport.set_quiet(*meter.device, !outcome.online);
+        meter.told_offline = !outcome.online;
     if (outcome.round_done)
         ++polled.completed;
     outcome.rounds = polled.completed;

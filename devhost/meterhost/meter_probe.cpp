@@ -1,5 +1,7 @@
 #include "devhost/meterhost/meter_probe.h"
 
+#include <algorithm>
+
 #include "devhost/meterhost/bench_session.h"
 #include "devhost/runtime/module_loader.h"
 #include "devhost/meterhost/snapshot_view.h"
@@ -22,6 +24,17 @@ MeterProbe::MeterProbe(const devhost::LoadedModule& module, Reporter report)
 }
 
 MeterProbe::~MeterProbe() { release(); }
+
+void MeterProbe::set_observer(MeterFrameObserver* observer)
+{
+    // The probes' addresses are no session's meters: each frame is named by
+    // its port and address.
+    auto frames = observer != nullptr ? std::make_unique<MeterFrames>(*observer,
+                                                                      std::vector<MeterIdentity>{})
+                                      : nullptr;
+    transport_.set_observer(frames.get());
+    frames_ = std::move(frames);
+}
 
 void MeterProbe::release()
 {
@@ -59,8 +72,6 @@ MeterProbe::Outcome MeterProbe::probe(const Json::Value& config)
                                            config["port"].asString() +
                                            " rejected its configuration");
     }
-    // Silent addresses are what a scan expects; they are not reported.
-    transport_.set_quiet(*next.device, true);
     release();
     current_ = std::move(next);
 
@@ -69,9 +80,13 @@ MeterProbe::Outcome MeterProbe::probe(const Json::Value& config)
         return {Outcome::Kind::LineFailed, ""};
     current_.records->mark();
     device.RefreshStatus();
-    transport_.perform_pending();
-    const auto counts = transport_.meter_counts(device);
-    if (counts.answered == 0 || counts.errors != 0 || !current_.records->published())
+    // Silent addresses are what a scan expects; they are not reported.
+    const auto done = transport_.perform_pending(devhost::LineTransport::Failures::Quiet);
+    const bool answered =
+        !done.empty() && std::all_of(done.begin(), done.end(), [&](const devhost::Transaction& t) {
+            return t.answered && t.device == &device;
+        });
+    if (!answered || !current_.records->published())
         return {};
     const auto text = request_snapshot(device);
     if (!text) {

@@ -12,6 +12,7 @@
 #include <json/value.h>
 
 #include "devhost/lines/line_transport.h"
+#include "devhost/meterhost/meter_frames.h"
 #include "devhost/meterhost/meter_records.h"
 #include "devhost/meterhost/reporter.h"
 #include "devhost/meterhost/session_events.h"
@@ -20,7 +21,6 @@
 
 namespace devhost {
 class LoadedModule;
-class LineObserver;
 }  // namespace devhost
 
 namespace meterhost {
@@ -47,7 +47,7 @@ public:
     Outcome probe(const Json::Value& config);
 
     // Watches the frames of the probes' line; null for none.
-    void set_observer(devhost::LineObserver* observer) { transport_.set_observer(observer); }
+    void set_observer(MeterFrameObserver* observer);
 
 private:
     struct Probing {
@@ -63,6 +63,7 @@ private:
     const devhost::LoadedModule& module_;
     Reporter report_;
     ReportedMessages events_;
+    std::unique_ptr<MeterFrames> frames_;  // while the probes' frames are watched
     devhost::LineTransport transport_;
     Probing current_;  // the device of the last probe, still on the line
 };

@@ -65,7 +65,7 @@ std::unique_ptr<LiveView> start_live_view(const BenchSession& session, const Hos
 }  // namespace
 
 int run_poll(const HostOptions& options, const HostConfig& config, HostOutput& out,
-             HostMessages& messages, devhost::LineObserver* trace)
+             HostMessages& messages, MeterFrameObserver* trace)
 {
     ShownEvents events(messages);
     BenchSession session(session_options(options, config), events);

@@ -197,7 +197,7 @@ std::string meters(std::size_t count)
 }  // namespace
 
 int run_scan(const HostOptions& options, HostOutput& out, const Reporter& report,
-             devhost::LineObserver* trace)
+             MeterFrameObserver* trace)
 {
     Json::Value port(Json::objectValue);
     port["port"] = options.lines.front().port;

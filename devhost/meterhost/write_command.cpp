@@ -23,7 +23,7 @@ std::string describe_write(const HostOptions& options)
 }  // namespace
 
 int run_write(const HostOptions& options, const HostConfig& config, HostOutput& out,
-              HostMessages& messages, devhost::LineObserver* trace)
+              HostMessages& messages, MeterFrameObserver* trace)
 {
     ReportedMessages events([&messages](const std::string& text) { messages.report(text); });
     BenchSession session(session_options(options, config), events);

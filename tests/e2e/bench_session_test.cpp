@@ -1,16 +1,23 @@
 // The bench session as meterhost's commands and the soak use it, over a
 // metersim bus with one live and one dead meter: what a run does comes out
 // as typed events that agree with one another and with the messages, and
-// a write says how it went.
+// a write says how it went; a line that goes and comes back is told as
+// events, and each poll as its meter answered it.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "devhost/meterhost/bench_session.h"
 #include "devhost/meterhost/stop_signal.h"
+#include "metersim/simulator.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -47,9 +54,24 @@ public:
     }
     void polled(const MeterIdentity& meter, const PollOutcome& outcome) override
     {
+        unsigned long count = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            count = ++polls[meter.slave];
+            outcomes[meter.slave].push_back(outcome);
+        }
+        if (after_poll)
+            after_poll(count);
+    }
+    void line_lost(const std::string& port) override
+    {
         std::lock_guard<std::mutex> lock(mutex_);
-        ++polls[meter.slave];
-        outcomes[meter.slave].push_back(outcome);
+        line_changes.push_back("lost " + port);
+    }
+    void line_back(const std::string& port) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        line_changes.push_back("back " + port);
     }
     void record_published(const MeterIdentity& meter, int kind, const unsigned char*,
                           unsigned int length) override
@@ -66,6 +88,10 @@ public:
     std::map<int, unsigned long> polls;
     std::map<int, std::vector<PollOutcome>> outcomes;
     std::map<int, std::vector<std::pair<int, unsigned int>>> records;
+    std::vector<std::string> line_changes;
+    // Called on the line's thread after each poll, with the meter's count
+    // of polls so far.
+    std::function<void(unsigned long)> after_poll;
 
 private:
     std::mutex mutex_;
@@ -138,6 +164,52 @@ TEST(BenchSessionBus, RoundsOfflineAndWritesAsTypedEvents)
     EXPECT_EQ(unanswered.answer, meterhost::WriteOutcome::kPending);
     EXPECT_NE(unanswered.last_failure.find("slave 2"), std::string::npos)
         << unanswered.last_failure;
+}
+
+std::unique_ptr<metersim::Simulator> simulator_at(const std::string& link)
+{
+    metersim::SimulatorOptions options;
+    options.link = link;
+    auto simulator = std::make_unique<metersim::Simulator>(options);
+    simulator->open();
+    simulator->start();
+    return simulator;
+}
+
+TEST(BenchSessionBus, ALineThatGoesAndComesBackIsToldAsEventsAndEachPollAsItWent)
+{
+    char directory[] = "/tmp/bench-session-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string link = std::string(directory) + "/meter";
+    auto simulator = simulator_at(link);
+    RecordedEvents events;
+    meterhost::BenchSession session(bus_of(link, {1}), events);
+
+    // The pseudo-terminal goes after the first poll and is back after the
+    // second; the third poll is the last.
+    meterhost::StopSignal stop;
+    events.after_poll = [&](unsigned long polls) {
+        if (polls == 1)
+            simulator.reset();
+        else if (polls == 2)
+            simulator = simulator_at(link);
+        else
+            stop.request();
+    };
+    meterhost::PollPolicy policy;
+    policy.interval_s = 0.01;
+    session.poll(policy, stop);
+
+    EXPECT_EQ(events.line_changes, (std::vector<std::string>{"lost " + link, "back " + link}));
+    ASSERT_EQ(events.outcomes[1].size(), 3u);
+    std::vector<bool> answered;
+    for (const PollOutcome& outcome : events.outcomes[1])
+        answered.push_back(outcome.answered);
+    EXPECT_EQ(answered, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(events.outcomes[1].back().errors, 1u);
+    EXPECT_EQ(events.rounds_of[1], (std::vector<unsigned long>{1, 2}));
+    simulator.reset();
+    ::rmdir(directory);
 }
 
 }  // namespace

@@ -120,11 +120,15 @@ protected:
         binding.reset();
     }
 
-    void read_block()
+    // Whether the read was answered, as the back-end tells it.
+    bool read_block()
     {
         device.tab = 11;
         device.modbus_read_registers(10, 60);
-        transport.perform_pending();
+        const auto done = transport.perform_pending();
+        EXPECT_EQ(done.size(), 1u);
+        EXPECT_TRUE(done.empty() || done.front().device == &device);
+        return done.size() == 1 && done.front().answered;
     }
 
     std::vector<std::string> reports;
@@ -140,7 +144,7 @@ TEST_F(LineTransportTest, ReadPlacesTheRegistersAndCallsProcessPayloadOnce)
     device.tab = 11;
     device.modbus_read_registers(10, 60);
     EXPECT_TRUE(device.payloads.empty()) << "nothing happens until the host loop runs";
-    EXPECT_EQ(transport.perform_pending(), 1u);
+    EXPECT_EQ(transport.perform_pending().size(), 1u);
 
     ASSERT_EQ(device.payloads.size(), 1u);
     EXPECT_EQ(device.errors, 0);
@@ -158,7 +162,7 @@ TEST_F(LineTransportTest, WritesReachTheMeterAndTheirEchoIsPlaced)
     device.modbus_write_register(20, 500);
     const unsigned short values[3] = {7, 8, 65535};
     device.modbus_write_registers(67, 3, values);
-    EXPECT_EQ(transport.perform_pending(), 2u);
+    EXPECT_EQ(transport.perform_pending().size(), 2u);
 
     ASSERT_EQ(device.payloads.size(), 2u);
     EXPECT_EQ(device.payloads[0].words[0], 500);
@@ -201,8 +205,8 @@ TEST_P(LineTransportFaultTest, FailedReplyGoesToOnErrorAndTheNextSucceeds)
 {
     auto bus = serve(GetParam().line, {{GetParam().kind, 2}});
     connect(bus.port);
-    read_block();
-    read_block();
+    EXPECT_TRUE(read_block());
+    EXPECT_FALSE(read_block()) << "told as answered though it went to on_error";
     EXPECT_EQ(device.payloads.size(), 1u);
     EXPECT_EQ(device.errors, 1);
     EXPECT_EQ(transport.error_count(), 1u);
@@ -392,12 +396,21 @@ TEST_F(LineTransportTest, DevicesSharingAPortMustAgreeOnItsFormatAndNotOnTheirAd
     transport.forget(other);
 }
 
+// The line's going and coming back as its listener hears them.
+struct LineChanges : devhost::LineListener {
+    void line_lost(const std::string& port) override { changes.push_back("lost " + port); }
+    void line_back(const std::string& port) override { changes.push_back("back " + port); }
+    std::vector<std::string> changes;
+};
+
 TEST_F(LineTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachWay)
 {
     char directory[] = "/tmp/rtu-transport-XXXXXX";
     ASSERT_NE(mkdtemp(directory), nullptr);
     const std::string link = std::string(directory) + "/meter";
     auto simulator = start_simulator({}, link);
+    LineChanges listener;
+    transport.set_listener(&listener);
     connect(link);
     read_block();
     ASSERT_EQ(device.payloads.size(), 1u);
@@ -429,6 +442,8 @@ TEST_F(LineTransportTest, VanishedPortIsReopenedAtTheNextPollWithOneMessageEachW
     EXPECT_EQ(lost, 1);
     EXPECT_EQ(back, 1);
     EXPECT_EQ(reports.size(), 2u) << "no per-poll noise while the port is gone";
+    EXPECT_EQ(listener.changes, (std::vector<std::string>{"lost " + link, "back " + link}));
+    transport.set_listener(nullptr);
     simulator.reset();
     rmdir(directory);
 }
