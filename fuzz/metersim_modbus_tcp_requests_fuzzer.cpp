@@ -40,6 +40,7 @@
 #include "fuzz/harness/meter_model.h"
 #include "metersim/meters.h"
 #include "metersim/network_server.h"
+#include "sysio/write_all.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ using Clock = std::chrono::steady_clock;
 
 // The server answers at once: the waits are margins for its thread to be
 // scheduled on a loaded machine, never reached by a correct server.
-constexpr std::chrono::seconds kReplyWait{10};
+constexpr std::chrono::seconds kReplyWait{5};
 constexpr std::size_t kMostOps = 64;
 
 std::string hex(const Bytes& bytes)
@@ -138,9 +139,18 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<std::uint16_t>(port));
-        FUZZ_CHECK(fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address),
-                                         sizeof address) == 0,
-                   std::string("cannot connect: ") + std::strerror(errno));
+        FUZZ_CHECK(fd_ >= 0, std::string("no socket: ") + std::strerror(errno));
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            // Interrupted (libFuzzer's alarm), the connection goes on being made.
+            FUZZ_CHECK(errno == EINTR, std::string("cannot connect: ") + std::strerror(errno));
+            pollfd writable{fd_, POLLOUT, 0};
+            while (::poll(&writable, 1, -1) < 0 && errno == EINTR) {
+            }
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
+            FUZZ_CHECK(error == 0, std::string("cannot connect: ") + std::strerror(error));
+        }
         const int on = 1;
         ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
@@ -153,7 +163,7 @@ public:
     }
 
     // A send the server may refuse once it has closed its side.
-    void send(const Bytes& bytes) { (void)::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void send(const Bytes& bytes) { (void)sysio::send_all(fd_, bytes.data(), bytes.size()); }
     void close_sending() { ::shutdown(fd_, SHUT_WR); }
 
     // Reads until `count` bytes have come in all, or the end; false at the
@@ -165,7 +175,12 @@ public:
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - Clock::now());
             pollfd readable{fd_, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) == 0)
+            if (left.count() <= 0)
+                return false;
+            const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
                 return false;
             std::uint8_t chunk[512];
             const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
