@@ -14,12 +14,14 @@ case "${2:-}" in
     *)         echo "$usage" >&2; exit 2 ;;
 esac
 # The RTU-over-TCP line keeps the silence between frames before every request
-# (1.75 ms at least, four times an input): with --runs it runs a 25th as many.
-slow_targets=(rtu_over_tcp_line)
+# (1.75 ms at least, four times an input), and the simulator's Modbus TCP
+# server takes two connections an input: with --runs they run a 25th as many.
+slow_targets=(rtu_over_tcp_line metersim_modbus_tcp_requests)
 slow_share=25
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-targets=(device_io_control init_setting cache_payload line_judgement modbus_tcp_line rtu_over_tcp_line)
+targets=(device_io_control init_setting cache_payload line_judgement modbus_tcp_line rtu_over_tcp_line
+         metersim_rtu_requests metersim_modbus_tcp_requests)
 failed=0
 
 for target in "${targets[@]}"; do
