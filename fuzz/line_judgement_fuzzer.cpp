@@ -16,43 +16,15 @@
 #include "devhost/lines/line.h"
 #include "fuzz/harness/byte_script.h"
 #include "fuzz/harness/fuzz_check.h"
+#include "fuzz/harness/hex_text.h"
 #include "fuzz/harness/line_requests.h"
+#include "fuzz/harness/scripted_line.h"
 
 namespace {
 
 using fuzzharness::Bytes;
-
-class ScriptedLine final : public devhost::Line {
-public:
-    ScriptedLine() : Line(devhost::LineSettings{}) {}
-    bool open(std::string&) override { return true; }
-    void close() override {}
-    bool is_open() const override { return true; }
-
-    Bytes reply;
-    Bytes request;
-
-private:
-    devhost::Exchange transact(const devhost::MeterAddress&, const Bytes& sent,
-                               Bytes& out) override
-    {
-        request = sent;
-        out = Bytes(reply.begin(), reply.end());
-        out.shrink_to_fit();
-        return devhost::Exchange{};
-    }
-};
-
-std::string hex(const Bytes& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-    }
-    return text;
-}
+using fuzzharness::hex;
+using fuzzharness::ScriptedLine;
 
 }  // namespace
 
@@ -64,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     line.reply = script.bytes(size);
 
     const devhost::Exchange exchange = fuzzharness::perform(line, request, 500);
-    FUZZ_CHECK(line.request == fuzzharness::request_pdu(request), "request " + hex(line.request));
+    FUZZ_CHECK(line.last_request == fuzzharness::request_pdu(request), "request " + hex(line.last_request));
     fuzzharness::check_exchange(request, exchange);
     if (exchange.status == devhost::ExchangeStatus::Ok) {
         // Only the meter's address is the carrier's to check.

@@ -37,6 +37,7 @@
 #include <unistd.h>
 
 #include "fuzz/harness/fuzz_check.h"
+#include "fuzz/harness/hex_text.h"
 #include "fuzz/harness/meter_model.h"
 #include "metersim/meters.h"
 #include "metersim/network_server.h"
@@ -45,24 +46,12 @@
 namespace {
 
 using fuzzharness::Bytes;
+using fuzzharness::hex;
 using Clock = std::chrono::steady_clock;
 
 // The server answers at once: the waits are margins for its thread to be
 // scheduled on a loaded machine, never reached by a correct server.
 constexpr std::chrono::seconds kReplyWait{5};
-constexpr std::size_t kMostOps = 64;
-
-std::string hex(const Bytes& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-        text += ' ';
-    }
-    return text;
-}
 
 void put(Bytes& bytes, unsigned value)
 {
@@ -261,7 +250,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Bytes stream;
     std::vector<Action> actions;
-    for (std::size_t ops = 0; !script.done() && ops < kMostOps; ++ops) {
+    for (std::size_t ops = 0; !script.done() && ops < fuzzharness::kMostScriptSteps; ++ops) {
         const int op = script.u8() % 6;
         if (op == 0) {
             const Bytes raw = script.bytes(script.u8() % 32);

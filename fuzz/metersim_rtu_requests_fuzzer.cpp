@@ -34,6 +34,7 @@
 #include <unistd.h>
 
 #include "fuzz/harness/fuzz_check.h"
+#include "fuzz/harness/hex_text.h"
 #include "fuzz/harness/meter_model.h"
 #include "metersim/frame_receiver.h"
 #include "metersim/meters.h"
@@ -41,23 +42,11 @@
 namespace {
 
 using fuzzharness::Bytes;
+using fuzzharness::hex;
 using Clock = std::chrono::steady_clock;
 
 // Longer than any input takes: only the silences the script tells end a frame.
 constexpr std::chrono::hours kEndSilence{1};
-constexpr std::size_t kMostOps = 64;
-
-std::string hex(const Bytes& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-        text += ' ';
-    }
-    return text;
-}
 
 // Modbus's request lengths by function code, where the code tells them and
 // the frame fits on a line (256 bytes); 0 otherwise.
@@ -210,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Bytes queued;
     std::size_t ops = 0;
     bool after_silence = true;  // the line was silent before the input
-    while (!script.done() && ops++ < kMostOps) {
+    while (!script.done() && ops++ < fuzzharness::kMostScriptSteps) {
         const int op = script.u8() % 5;
         Bytes added;
         if (op == 0) {

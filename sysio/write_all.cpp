@@ -47,4 +47,21 @@ bool send_all(int fd, const void* data, std::size_t length)
     });
 }
 
+bool recv_all(int fd, void* into, std::size_t length)
+{
+    auto* bytes = static_cast<unsigned char*>(into);
+    while (length > 0) {
+        const ssize_t got = ::recv(fd, bytes, length, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got == 0)
+            errno = 0;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        length -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
 }  // namespace sysio

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "modbus/rtu_crc.h"
+#include "sysio/loopback_listener.h"
 #include "sysio/write_all.h"
 
 namespace fuzzharness {
@@ -27,18 +28,13 @@ std::uint16_t word_at(const LoopbackPeer::Bytes& bytes, std::size_t offset)
 
 LoopbackPeer::LoopbackPeer(Framing framing) : framing_(framing)
 {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listen_fd_, 8) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::uint16_t port = 0;
+    listen_fd_ = sysio::listen_on_loopback(8, port);
+    if (listen_fd_ < 0) {
         std::perror("loopback peer");
         std::abort();
     }
-    port_ = ntohs(address.sin_port);
+    port_ = port;
     thread_ = std::thread([this] { serve(); });
     thread_.detach();  // serves until the process ends
 }
@@ -94,16 +90,7 @@ LoopbackPeer::Bytes LoopbackPeer::framed(std::uint16_t transaction, const Bytes&
 
 bool LoopbackPeer::read_exactly(int fd, std::uint8_t* into, std::size_t count)
 {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::recv(fd, into + done, count - done, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
+    return sysio::recv_all(fd, into, count);
 }
 
 // The line sends only well-formed reads and writes.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -14,6 +15,10 @@
 #include "metersim/meters.h"
 
 namespace fuzzharness {
+
+// The most steps (sends, silences, waits) one input of the simulator's
+// targets takes, so that every input's run stays short.
+constexpr std::size_t kMostScriptSteps = 64;
 
 using Bytes = std::vector<std::uint8_t>;
 

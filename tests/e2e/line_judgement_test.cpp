@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "devhost/lines/line.h"
+#include "fuzz/harness/scripted_line.h"
 
 namespace {
 
@@ -17,30 +18,7 @@ using devhost::ExchangeStatus;
 using devhost::MeterAddress;
 using Bytes = std::vector<std::uint8_t>;
 
-// Hands every request's reply from a script, as a line would after taking
-// an intact frame from its meter (address, function, data; no checksum).
-class ScriptedLine final : public devhost::Line {
-public:
-    ScriptedLine() : Line(devhost::LineSettings{}) {}
-
-    bool open(std::string&) override { return true; }
-    void close() override {}
-    bool is_open() const override { return true; }
-
-    Bytes reply;
-    ExchangeStatus carried = ExchangeStatus::Ok;
-    Bytes last_request;
-
-private:
-    Exchange transact(const MeterAddress&, const Bytes& request, Bytes& out) override
-    {
-        last_request = request;
-        if (carried != ExchangeStatus::Ok)
-            return devhost::failed_exchange(carried, "carrier says no");
-        out = reply;
-        return Exchange{};
-    }
-};
+using fuzzharness::ScriptedLine;
 
 const MeterAddress kMeter{7, 500};
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "modbus/rtu_crc.h"
+#include "sysio/loopback_listener.h"
 #include "sysio/write_all.h"
 
 namespace e2e {
@@ -76,17 +77,11 @@ void PeerConnection::send_bytewise(const Bytes& bytes, std::chrono::milliseconds
 ScriptedPeer::ScriptedPeer(PeerFraming framing, Script script)
     : framing_(framing), script_(std::move(script))
 {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listen_fd_, 4) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        ::pipe2(wake_, O_CLOEXEC) != 0)
+    std::uint16_t port = 0;
+    listen_fd_ = sysio::listen_on_loopback(4, port);
+    if (listen_fd_ < 0 || ::pipe2(wake_, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("scripted peer: ") + std::strerror(errno));
-    port_ = ntohs(address.sin_port);
+    port_ = port;
     thread_ = std::thread([this] { serve(); });
 }
 
