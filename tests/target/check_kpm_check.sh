@@ -13,6 +13,8 @@
 #                            the copy named
 #   other-jsoncpp            a copy whose file name says version 1.9.0: exit 3, the jsoncpp
 #                            line a warning, every answer matched
+#   differing-jsoncpp        the same copy, writing its \u escapes in capitals: exit 1, the
+#                            snapshot's answers and the jsoncpp line failures
 #   weak-version             a copy whose need of its first GLIBC version is renamed (9s for
 #                            its digits) and made weak, no symbol bound to it: exit 3, loaded
 #   newer-glibc              the same need renamed, not weak: exit 1, libc.so.6 and the
@@ -140,24 +142,44 @@ copy_runtime() {
     [[ "$run_command" != "${KPM_RUN:-}" ]] || fail "KPM_RUN does not name -L $from"
 }
 
+# A jsoncpp that writes the hexadecimal digits of its \u escapes in capitals
+# (its table of digit pairs patched), so that the snapshot text of a module
+# run with it differs from the known one.
+upper_case_escapes() {
+    python3 - "$1" <<'PY' || fail "no table of hexadecimal digit pairs in $1"
+import sys
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+at = data.find(b"000102030405060708090a0b0c0d0e0f")
+if at < 0:
+    sys.exit(1)
+data[at:at + 512] = data[at:at + 512].upper()
+open(path, "wb").write(data)
+PY
+}
+
 # The module kpm-check is given, and what its report must show.
 status=1 loaded=no options=()
 copy() { target="$work/$case.so"; cp "$module" "$target"; }
 case "$case" in
     release)
         target="$module" status=0 loaded=yes line='^PASS: ' ;;
-    lib-dir-jsoncpp | other-jsoncpp)
+    lib-dir-jsoncpp | other-jsoncpp | differing-jsoncpp)
         target="$module" loaded=yes
         mkdir "$work/host-lib"
         gateway_jsoncpp="$( (cd "$dir" && ${KPM_RUN:-} ./kpm-check --json "$module") | python3 -c 'import json, sys; print(json.load(sys.stdin)["jsoncpp"]["file"])')" ||
             fail "no jsoncpp in the --json report"
         if [[ "$case" == lib-dir-jsoncpp ]]; then
             copied="$work/host-lib/$(basename "$gateway_jsoncpp")" status=0 line='^ok +jsoncpp +the module ran with '"$copied"
-        else
+        elif [[ "$case" == other-jsoncpp ]]; then
             copied="$work/host-lib/libjsoncpp.so.1.9.0" status=3
             line='^WARN +jsoncpp +the module ran with '"$copied"' \(1\.9\.0, .*built against [0-9.]+ .*every known answer matched'
+        else
+            copied="$work/host-lib/libjsoncpp.so.1.9.0" status=1
+            line='^FAIL +jsoncpp +the module ran with '"$copied"' \(1\.9\.0, .*built against [0-9.]+ .*and its answers differ'
         fi
         cp "${KPM_SYSROOT:-}$gateway_jsoncpp" "$copied"
+        [[ "$case" != differing-jsoncpp ]] || upper_case_escapes "$copied"
         options=(--lib-dir "$work/host-lib") ;;
     weak-version)
         copy; make_newer_glibc "$target" weak; status=3 loaded=yes
