@@ -13,12 +13,6 @@ case "${2:-}" in
     --seconds) bound=(-max_total_time="${3:?$usage}") ;;
     *)         echo "$usage" >&2; exit 2 ;;
 esac
-# The RTU-over-TCP line keeps the silence between frames before every request
-# (1.75 ms at least, four times an input), and the simulator's Modbus TCP
-# server takes two connections an input: with --runs they run a 25th as many.
-slow_targets=(rtu_over_tcp_line metersim_modbus_tcp_requests)
-slow_share=25
-
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 targets=(device_io_control init_setting cache_payload line_judgement modbus_tcp_line rtu_over_tcp_line
          metersim_rtu_requests metersim_modbus_tcp_requests)
@@ -31,11 +25,7 @@ for target in "${targets[@]}"; do
     artifacts="$build/fuzz-artifacts"
     log="$build/fuzz-$target.log"
     mkdir -p "$work" "$artifacts"
-    target_bound=("${bound[@]}")
-    if [[ "${2}" == --runs && " ${slow_targets[*]} " == *" $target "* ]]; then
-        target_bound=(-runs=$(( ${3} / slow_share > 0 ? ${3} / slow_share : 1 )))
-    fi
-    options=("${target_bound[@]}" -timeout=10 -close_fd_mask=1 -print_final_stats=1
+    options=("${bound[@]}" -timeout=10 -close_fd_mask=1 -print_final_stats=1
              -artifact_prefix="$artifacts/$target-")
     [[ -f "$here/$target.dict" ]] && options+=(-dict="$here/$target.dict")
 

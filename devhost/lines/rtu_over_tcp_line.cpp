@@ -28,9 +28,16 @@ std::chrono::nanoseconds non_negative(std::chrono::steady_clock::duration durati
 
 }  // namespace
 
-RtuOverTcpLine::RtuOverTcpLine(LineSettings settings, modbus::LineAddress address)
+void RtuOverTcpLine::sleep_until(Clock::time_point until)
+{
+    std::this_thread::sleep_until(until);
+}
+
+RtuOverTcpLine::RtuOverTcpLine(LineSettings settings, modbus::LineAddress address,
+                               WaitUntil wait_until)
     : TcpLine(std::move(settings), std::move(address)),
-      silence_(modbus::inter_frame_silence(this->settings().baud, this->settings().parity))
+      silence_(modbus::inter_frame_silence(this->settings().baud, this->settings().parity)),
+      wait_until_(wait_until)
 {
 }
 
@@ -38,7 +45,7 @@ void RtuOverTcpLine::keep_silence() const
 {
     const auto ready = last_frame_end_ + silence_;
     if (Clock::now() < ready)
-        std::this_thread::sleep_until(ready);
+        wait_until_(ready);
 }
 
 Exchange RtuOverTcpLine::transact(const MeterAddress& meter,

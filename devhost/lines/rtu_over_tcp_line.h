@@ -17,7 +17,14 @@ namespace devhost {
 
 class RtuOverTcpLine final : public TcpLine {
 public:
-    RtuOverTcpLine(LineSettings settings, modbus::LineAddress address);
+    // How the line waits for the silence before a request to pass. A
+    // harness that judges the framing and not the timing may pass one that
+    // returns at once; every real line sleeps.
+    using WaitUntil = void (*)(Clock::time_point until);
+    static void sleep_until(Clock::time_point until);
+
+    RtuOverTcpLine(LineSettings settings, modbus::LineAddress address,
+                   WaitUntil wait_until = sleep_until);
 
 private:
     Exchange transact(const MeterAddress& meter, const std::vector<std::uint8_t>& request,
@@ -25,6 +32,7 @@ private:
     void keep_silence() const;
 
     std::chrono::nanoseconds silence_;
+    WaitUntil wait_until_;
     // The end of the last frame on the line: the last byte received, or the
     // end of our own request on the serial line when nothing came back, or
     // the connection's opening.
