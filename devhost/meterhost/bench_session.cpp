@@ -58,16 +58,17 @@ std::unique_ptr<devhost::HistoryStore> open_history(const std::string& path)
 
 }  // namespace
 
+// The options are not kept: once the devices have taken their
+// configuration, a copy of every meter's would only cost memory.
 BenchSession::BenchSession(SessionOptions options, SessionEvents& events)
-    : options_(std::move(options)),
-      events_(events),
+    : events_(events),
       report_([&events](const std::string& text) { events.message(text); }),
-      history_(open_history(options_.history_file))
+      history_(open_history(options.history_file))
 {
-    if (options_.simulated())
-        start_simulator(options_.lines.front());
+    if (options.simulated())
+        start_simulator(options.lines.front());
     try {
-        load_devices();
+        load_devices(options);
     } catch (...) {
         tear_down();  // the destructor does not run for a constructor that throws
         throw;
@@ -130,12 +131,12 @@ bool perform_for(MeterLine& line, MeterDevice& meter)
     return made && all_answered;
 }
 
-void BenchSession::load_devices()
+void BenchSession::load_devices(const SessionOptions& options)
 {
-    module_ = load_module(options_.module, report_);
+    module_ = load_module(options.module, report_);
     std::size_t index = 0;
-    lines_.reserve(options_.lines.size());
-    for (const LineSetup& setup : options_.lines) {
+    lines_.reserve(options.lines.size());
+    for (const LineSetup& setup : options.lines) {
         const std::size_t line_index = lines_.size();
         MeterLine& line = lines_.emplace_back();
         line.port = setup.port;

@@ -132,12 +132,11 @@ public:
 
 private:
     void start_simulator(LineSetup& line);
-    void load_devices();
+    void load_devices(const SessionOptions& options);
     void tear_down();
     void line_lost(const std::string& port) override { events_.line_lost(port); }
     void line_back(const std::string& port) override { events_.line_back(port); }
 
-    SessionOptions options_;
     SessionEvents& events_;
     Reporter report_;
     std::unique_ptr<devhost::HistoryStore> history_;
