@@ -1,6 +1,7 @@
 #include "tests/e2e/scripted_peer.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -9,7 +10,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "modbus/rtu_crc.h"
@@ -62,7 +65,7 @@ Bytes good_reply_pdu(const PeerRequest& request)
 
 void PeerConnection::send(const Bytes& bytes)
 {
-    sysio::send_all(fd_, bytes.data(), bytes.size());
+    sysio::write_all(fd_, bytes.data(), bytes.size());
 }
 
 void PeerConnection::send_bytewise(const Bytes& bytes, std::chrono::milliseconds pause)
@@ -70,19 +73,42 @@ void PeerConnection::send_bytewise(const Bytes& bytes, std::chrono::milliseconds
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i != 0)
             std::this_thread::sleep_for(pause);
-        sysio::send_all(fd_, &bytes[i], 1);
+        sysio::write_all(fd_, &bytes[i], 1);
     }
 }
 
 ScriptedPeer::ScriptedPeer(PeerFraming framing, Script script)
     : framing_(framing), script_(std::move(script))
 {
-    std::uint16_t port = 0;
-    listen_fd_ = sysio::listen_on_loopback(4, port);
+    if (framing_ == PeerFraming::Serial) {
+        open_terminal();
+    } else {
+        std::uint16_t port = 0;
+        listen_fd_ = sysio::listen_on_loopback(4, port);
+        port_ = port;
+    }
     if (listen_fd_ < 0 || ::pipe2(wake_, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("scripted peer: ") + std::strerror(errno));
-    port_ = port;
     thread_ = std::thread([this] { serve(); });
+}
+
+// The peer keeps the terminal's other side open itself, raw, so that the
+// master side reads no end of file between the line's opening and closing.
+void ScriptedPeer::open_terminal()
+{
+    listen_fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char path[128];
+    if (listen_fd_ < 0 || ::grantpt(listen_fd_) != 0 || ::unlockpt(listen_fd_) != 0 ||
+        ::ptsname_r(listen_fd_, path, sizeof path) != 0)
+        throw std::runtime_error(std::string("scripted peer: terminal: ") + std::strerror(errno));
+    terminal_path_ = path;
+    terminal_ = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    if (terminal_ < 0 || ::tcgetattr(terminal_, &raw) != 0)
+        throw std::runtime_error(std::string("scripted peer: ") + path + ": " +
+                                 std::strerror(errno));
+    ::cfmakeraw(&raw);
+    ::tcsetattr(terminal_, TCSANOW, &raw);
 }
 
 ScriptedPeer::~ScriptedPeer()
@@ -91,12 +117,15 @@ ScriptedPeer::~ScriptedPeer()
     const char byte = 1;
     [[maybe_unused]] const ssize_t ignored = ::write(wake_[1], &byte, 1);
     thread_.join();
-    for (int fd : {listen_fd_, wake_[0], wake_[1]})
-        ::close(fd);
+    for (int fd : {listen_fd_, terminal_, wake_[0], wake_[1]})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 std::string ScriptedPeer::address() const
 {
+    if (framing_ == PeerFraming::Serial)
+        return terminal_path_;
     return std::string(framing_ == PeerFraming::ModbusTcp ? "tcp://" : "rtu+tcp://") +
            "127.0.0.1:" + std::to_string(port_);
 }
@@ -104,13 +133,32 @@ std::string ScriptedPeer::address() const
 bool ScriptedPeer::send_now(const Bytes& bytes)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return current_fd_ >= 0 && sysio::send_all(current_fd_, bytes.data(), bytes.size());
+    if (current_fd_ < 0 || !sysio::write_all(current_fd_, bytes.data(), bytes.size()))
+        return false;
+    return framing_ != PeerFraming::Serial || wait_until_queued(bytes.size());
+}
+
+// A terminal hands what its master side is given to the other side's input
+// queue on a kernel worker, a moment later: wait until it is there, so that
+// the bytes are what a line finds waiting, not what arrives after it looked.
+// The bound is margin for that worker only.
+bool ScriptedPeer::wait_until_queued(std::size_t count)
+{
+    for (int waited_ms = 0; waited_ms < 5000; ++waited_ms) {
+        int queued = 0;
+        if (::ioctl(terminal_, FIONREAD, &queued) != 0)
+            return false;
+        if (static_cast<std::size_t>(queued) >= count)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 void ScriptedPeer::close_now()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (current_fd_ >= 0)
+    if (current_fd_ >= 0 && framing_ != PeerFraming::Serial)
         ::shutdown(current_fd_, SHUT_RDWR);
 }
 
@@ -122,7 +170,7 @@ std::vector<PeerRequest> ScriptedPeer::requests() const
 
 Bytes peer_frame(PeerFraming framing, std::uint16_t transaction, const Bytes& pdu)
 {
-    if (framing == PeerFraming::Rtu)
+    if (framing != PeerFraming::ModbusTcp)
         return with_peer_crc(pdu);
     Bytes frame;
     put_word(frame, transaction);
@@ -144,7 +192,7 @@ bool ScriptedPeer::read_exactly(int fd, std::uint8_t* into, std::size_t count)
             return false;
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
             continue;
-        const ssize_t got = ::recv(fd, into + done, count - done, 0);
+        const ssize_t got = ::read(fd, into + done, count - done);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -199,6 +247,15 @@ bool ScriptedPeer::serve_connection(int fd)
 
 void ScriptedPeer::serve()
 {
+    if (framing_ == PeerFraming::Serial) {
+        ++connections_;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            current_fd_ = listen_fd_;
+        }
+        serve_connection(listen_fd_);
+        return;
+    }
     while (!stopping_) {
         pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR)

@@ -1,8 +1,9 @@
-// A hand-written Modbus server on 127.0.0.1 for the network lines' fault
-// tests: it frames each request as a gateway (Modbus TCP) or a serial server
-// (RTU frames over TCP) would, and answers it as the test scripts, whole,
-// byte by byte, in parts with pauses, after a stale reply, from another
-// unit, damaged, or not at all, or closes the connection. Its CRC is the
+// A hand-written Modbus server for the lines' fault tests: on 127.0.0.1 it
+// frames each request as a gateway (Modbus TCP) or a serial server (RTU
+// frames over TCP) would; on a pseudo-terminal as a meter on a serial line
+// would (RTU frames). It answers each as the test scripts, whole, byte by
+// byte, in parts with pauses, after a stale reply, from another unit,
+// damaged, or not at all, or closes the connection. Its CRC is the
 // simulator's, not the master's, so that the two are checked against each
 // other.
 #pragma once
@@ -20,7 +21,11 @@ namespace e2e {
 
 using Bytes = std::vector<std::uint8_t>;
 
-enum class PeerFraming { ModbusTcp, Rtu };
+enum class PeerFraming {
+    ModbusTcp,  // over TCP
+    Rtu,        // over TCP
+    Serial,     // RTU frames on a pseudo-terminal: one "connection", never closed
+};
 
 struct PeerRequest {
     std::size_t index = 0;         // 0 for the first request the peer took
@@ -54,27 +59,31 @@ public:
     ScriptedPeer(const ScriptedPeer&) = delete;
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
-    // tcp://127.0.0.1:PORT or rtu+tcp://127.0.0.1:PORT.
+    // tcp://127.0.0.1:PORT, rtu+tcp://127.0.0.1:PORT or the terminal's path.
     std::string address() const;
     // Sends on the connection being served, from the test's thread, between
     // requests; false when there is none. When it returns the bytes are in
-    // the master's receive buffer (loopback).
+    // the master's receive buffer (loopback, or the terminal's input queue).
     bool send_now(const Bytes& bytes);
     // Closes the connection being served, from the test's thread, between
-    // requests; the peer then waits for the next.
+    // requests; the peer then waits for the next. Over TCP only.
     void close_now();
     unsigned long connections() const { return connections_.load(); }
     std::vector<PeerRequest> requests() const;
 
 private:
+    void open_terminal();
     void serve();
     bool serve_connection(int fd);
     bool read_exactly(int fd, std::uint8_t* into, std::size_t count);
+    bool wait_until_queued(std::size_t count);
 
     PeerFraming framing_;
     Script script_;
-    int listen_fd_ = -1;
+    int listen_fd_ = -1;  // or the terminal's master side
     int port_ = 0;
+    int terminal_ = -1;   // the terminal's other side, kept open by the peer
+    std::string terminal_path_;
     int wake_[2] = {-1, -1};
     std::atomic<bool> stopping_{false};
     std::atomic<unsigned long> connections_{0};

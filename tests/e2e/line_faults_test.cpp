@@ -1,8 +1,9 @@
-// The network lines (tcp://, rtu+tcp://) against a scripted server on
-// 127.0.0.1 that misbehaves as a field gateway or serial server can: each
-// fault ends the exchange with the status and message a user is shown, no
-// reply that does not answer the request is ever taken, and the line
-// answers the next request with exactly its registers.
+// The lines against a scripted peer that misbehaves as a field gateway, a
+// serial server or a meter can: the network lines (tcp://, rtu+tcp://)
+// against a server on 127.0.0.1, the serial line against a meter on a
+// pseudo-terminal. Each fault ends the exchange with the status and message
+// a user is shown, no reply that does not answer the request is ever taken,
+// and the line answers the next request with exactly its registers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,7 +34,8 @@ constexpr int kSlave = 5;
 // microseconds: the timeout is all margin for the two threads' scheduling.
 constexpr auto kTimeout = 600ms;
 // A pause within a reply that the line must wait out: a sixth of the
-// timeout, leaving five sixths for scheduling.
+// timeout, leaving five sixths for scheduling. (The serial line allows
+// libmodbus's 500 ms between the bytes of a reply, more than this timeout.)
 constexpr auto kPauseWithin = kTimeout / 6;
 // Between the bytes of a reply sent one at a time: 13 of them (a Modbus TCP
 // reply of two registers) take 24 ms of the timeout, plus scheduling.
@@ -58,7 +60,12 @@ Bytes from_unit(Bytes pdu, int unit)
 
 std::string framing_name(const testing::TestParamInfo<PeerFraming>& info)
 {
-    return info.param == PeerFraming::ModbusTcp ? "tcp" : "rtu_tcp";
+    switch (info.param) {
+    case PeerFraming::ModbusTcp: return "tcp";
+    case PeerFraming::Rtu: return "rtu_tcp";
+    case PeerFraming::Serial: break;
+    }
+    return "serial";
 }
 
 struct FrameLog : devhost::LineObserver {
@@ -69,7 +76,7 @@ struct FrameLog : devhost::LineObserver {
     std::vector<devhost::LineFrame> frames;
 };
 
-class NetworkLineFaults : public testing::TestWithParam<PeerFraming> {
+class LineFaults : public testing::TestWithParam<PeerFraming> {
 protected:
     using Script = ScriptedPeer::Script;
 
@@ -98,6 +105,10 @@ protected:
         return e2e::peer_frame(GetParam(), request.transaction, pdu);
     }
     bool tcp() const { return GetParam() == PeerFraming::ModbusTcp; }
+    bool serial() const { return GetParam() == PeerFraming::Serial; }
+    // What a user is told when no reply came in time: the serial line says
+    // it as libmodbus does.
+    std::string no_reply() const { return serial() ? "timed out" : "no reply in time"; }
 
     Exchange read() { return line->read_registers(kMeter, 100, 2); }
 
@@ -122,9 +133,13 @@ protected:
     std::unique_ptr<devhost::Line> line;
 };
 
+// What only a line over TCP does: connections, and replies that name
+// another transaction or unit, which it waits past.
+class NetworkLineFaults : public LineFaults {};
+
 // Whole, one byte at a time, and in two parts with a pause within the
 // timeout: the same reply each time, and writes' echoes likewise.
-TEST_P(NetworkLineFaults, RepliesAreTakenHoweverTheyAreCut)
+TEST_P(LineFaults, RepliesAreTakenHoweverTheyAreCut)
 {
     start([this](const PeerRequest& request, PeerConnection& connection) {
         const Bytes reply = frame(request, e2e::good_reply_pdu(request));
@@ -164,7 +179,7 @@ TEST_P(NetworkLineFaults, RepliesAreTakenHoweverTheyAreCut)
 
 // The first half of a reply, then nothing until the line has given up; the
 // rest comes before the next request and must not be taken for its reply.
-TEST_P(NetworkLineFaults, AReplyCutShortTimesOutAndItsRestIsNeverTaken)
+TEST_P(LineFaults, AReplyCutShortTimesOutAndItsRestIsNeverTaken)
 {
     const auto half_of = [this](const PeerRequest& request) {
         const Bytes reply = frame(request, e2e::good_reply_pdu(request));
@@ -180,10 +195,13 @@ TEST_P(NetworkLineFaults, AReplyCutShortTimesOutAndItsRestIsNeverTaken)
     if (tcp()) {
         expect_refused(exchange, ExchangeStatus::Timeout, "no reply in time");
     } else {
-        expect_refused(exchange, ExchangeStatus::Timeout, "reply incomplete after 4 bytes");
+        expect_refused(exchange, ExchangeStatus::Timeout,
+                       serial() ? no_reply() : "reply incomplete after 4 bytes");
         ASSERT_FALSE(log.frames.empty());
         EXPECT_EQ(log.frames.back().problem, "a reply began and was cut short");
-        EXPECT_FALSE(log.frames.back().intact);
+        if (!serial()) {
+            EXPECT_FALSE(log.frames.back().intact);
+        }
     }
     line->set_observer(nullptr);
     ASSERT_TRUE(peer->send_now(half_of(peer->requests().at(0)).second));
@@ -208,7 +226,7 @@ TEST_P(NetworkLineFaults, AReplyCutShortThenClosedLeavesNothingForTheNextConnect
 // answer to an earlier request) is never its reply: over Modbus TCP it
 // names an earlier transaction, over RTU the line drops it as a serial
 // line is flushed.
-TEST_P(NetworkLineFaults, AStaleReplyBeforeTheRequestIsNeverTaken)
+TEST_P(LineFaults, AStaleReplyBeforeTheRequestIsNeverTaken)
 {
     start([](const PeerRequest&, PeerConnection&) {}, 0);
     expect_usable_afterwards();
@@ -245,14 +263,14 @@ TEST_P(NetworkLineFaults, AnotherUnitsReplyAloneIsNoReply)
     expect_usable_afterwards();
 }
 
-TEST_P(NetworkLineFaults, SilenceIsATimeout)
+TEST_P(LineFaults, SilenceIsATimeout)
 {
     start([](const PeerRequest&, PeerConnection&) {});
-    expect_refused(read(), ExchangeStatus::Timeout, "no reply in time");
+    expect_refused(read(), ExchangeStatus::Timeout, no_reply());
     expect_usable_afterwards();
 }
 
-TEST_P(NetworkLineFaults, AnExceptionIsReportedWithItsCode)
+TEST_P(LineFaults, AnExceptionIsReportedWithItsCode)
 {
     start([this](const PeerRequest& request, PeerConnection& connection) {
         connection.send(frame(request, {kSlave, 0x83, 2}));
@@ -261,7 +279,7 @@ TEST_P(NetworkLineFaults, AnExceptionIsReportedWithItsCode)
     expect_usable_afterwards();
 }
 
-TEST_P(NetworkLineFaults, AReplyToAnotherFunctionIsRefused)
+TEST_P(LineFaults, AReplyToAnotherFunctionIsRefused)
 {
     start([this](const PeerRequest& request, PeerConnection& connection) {
         Bytes reply = e2e::good_reply_pdu(request);
@@ -286,10 +304,14 @@ TEST_P(NetworkLineFaults, ACloseMidFrameLosesTheConnectionAndTheNextIsClean)
     EXPECT_EQ(peer->connections(), 2u);
 }
 
+INSTANTIATE_TEST_SUITE_P(Lines, LineFaults,
+                         testing::Values(PeerFraming::ModbusTcp, PeerFraming::Rtu,
+                                         PeerFraming::Serial),
+                         framing_name);
 INSTANTIATE_TEST_SUITE_P(Lines, NetworkLineFaults,
                          testing::Values(PeerFraming::ModbusTcp, PeerFraming::Rtu), framing_name);
 
-class ModbusTcpFraming : public NetworkLineFaults {};
+class ModbusTcpFraming : public LineFaults {};
 
 // A header whose protocol is not 0, or whose length no Modbus TCP frame
 // has, leaves the stream unframeable: the line closes the connection, and
@@ -324,7 +346,7 @@ TEST_P(ModbusTcpFraming, AHeaderNoFrameHasClosesTheConnection)
 INSTANTIATE_TEST_SUITE_P(Lines, ModbusTcpFraming, testing::Values(PeerFraming::ModbusTcp),
                          framing_name);
 
-class RtuOverTcpFraming : public NetworkLineFaults {};
+class RtuOverTcpFraming : public LineFaults {};
 
 TEST_P(RtuOverTcpFraming, ABadCrcIsReportedAndNeverTaken)
 {
@@ -374,6 +396,60 @@ TEST_P(RtuOverTcpFraming, AReplyInPartsIsWaitedForWhileEachFollowsWithinTheTimeo
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, RtuOverTcpFraming, testing::Values(PeerFraming::Rtu),
+                         framing_name);
+
+// The serial line reads a reply as far as its header declares and judges
+// it whole (libmodbus), and a bus carries one reply at a time: a reply from
+// another meter is refused, not waited past, and what follows it is flushed
+// before the next request.
+class SerialLineFaults : public LineFaults {};
+
+TEST_P(SerialLineFaults, AnotherSlavesReplyIsRefusedAndNeverTaken)
+{
+    start([this](const PeerRequest& request, PeerConnection& connection) {
+        Bytes sent = frame(request, from_unit(e2e::good_reply_pdu(request), kSlave + 1));
+        if (request.index == 1) {
+            const Bytes right = frame(request, e2e::good_reply_pdu(request));
+            sent.insert(sent.end(), right.begin(), right.end());
+        }
+        connection.send(sent);
+    }, 2);
+    expect_refused(read(), ExchangeStatus::BadReply, "reply from another slave");
+    expect_refused(read(), ExchangeStatus::BadReply, "reply from another slave");
+    expect_usable_afterwards();
+}
+
+TEST_P(SerialLineFaults, ABadCrcIsReportedAndNeverTaken)
+{
+    start([](const PeerRequest& request, PeerConnection& connection) {
+        Bytes reply = e2e::with_peer_crc(e2e::good_reply_pdu(request));
+        reply.back() ^= 0x01;
+        connection.send(reply);
+    });
+    FrameLog log;
+    line->set_observer(&log);
+    expect_refused(read(), ExchangeStatus::BadCrc, "CRC");
+    line->set_observer(nullptr);
+    ASSERT_EQ(log.frames.size(), 2u);
+    EXPECT_EQ(log.frames[1].problem, "bad CRC");
+    EXPECT_FALSE(log.frames[1].intact);
+    expect_usable_afterwards();
+}
+
+// A byte count that disagrees with the registers asked is refused once its
+// frame is whole; one announcing more than a frame holds at once.
+TEST_P(SerialLineFaults, AReadReplyOfAnotherLengthIsRefused)
+{
+    start([](const PeerRequest& request, PeerConnection& connection) {
+        connection.send(request.index == 0 ? e2e::with_peer_crc({kSlave, 3, 2, 0, 1})
+                                           : Bytes{kSlave, 3, 255, 0, 1, 0, 2});
+    }, 2);
+    expect_refused(read(), ExchangeStatus::BadReply, "2 data bytes for 2 registers");
+    expect_refused(read(), ExchangeStatus::BadReply, "Invalid data");
+    expect_usable_afterwards();
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, SerialLineFaults, testing::Values(PeerFraming::Serial),
                          framing_name);
 
 }  // namespace
