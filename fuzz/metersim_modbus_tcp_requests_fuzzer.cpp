@@ -50,8 +50,11 @@ using fuzzharness::hex;
 using Clock = std::chrono::steady_clock;
 
 // The server answers at once: the waits are margins for its thread to be
-// scheduled on a loaded machine, never reached by a correct server.
-constexpr std::chrono::seconds kReplyWait{5};
+// scheduled, never reached by a correct server, so they cost nothing and
+// are long. A run at the lowest priority beside busy processes waits a
+// good part of a second for each of the server's wake-ups, and an input
+// makes up to kMostScriptSteps of them: 5 s was seen to run out so.
+constexpr std::chrono::seconds kReplyWait{120};
 
 void put(Bytes& bytes, unsigned value)
 {

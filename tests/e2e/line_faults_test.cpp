@@ -16,6 +16,7 @@
 
 #include "devhost/lines/line.h"
 #include "devhost/lines/line_factory.h"
+#include "modbus/frame_timing.h"
 #include "tests/e2e/scripted_peer.h"
 
 namespace {
@@ -82,7 +83,7 @@ protected:
 
     // The peer answers request `index` by `fault` while it is below
     // `faulty` requests, every later one well.
-    void start(Script fault, std::size_t faulty = 1)
+    void start(Script fault, std::size_t faulty = 1, int baud = 9600)
     {
         peer = std::make_unique<ScriptedPeer>(
             GetParam(), [fault, faulty, framing = GetParam()](const PeerRequest& request,
@@ -95,6 +96,7 @@ protected:
             });
         devhost::LineSettings settings;
         settings.port = peer->address();
+        settings.baud = baud;
         line = devhost::make_line(settings);
         std::string error;
         ASSERT_TRUE(line->open(error)) << error;
@@ -393,6 +395,24 @@ TEST_P(RtuOverTcpFraming, AReplyInPartsIsWaitedForWhileEachFollowsWithinTheTimeo
     const Exchange exchange = line->read_registers(kMeter, 100, 20);
     ASSERT_EQ(exchange.status, ExchangeStatus::Ok) << exchange.error;
     EXPECT_EQ(exchange.registers, registers_from(100, 20));
+}
+
+// The serial server's line may have carried a frame just before the
+// connection was made: the first request on it waits a silence first. At
+// 1200 baud that is 29 ms, a lower bound that holds on any machine (the
+// line's reply comes back far sooner on loopback, which is what a line
+// that does not wait shows).
+TEST_P(RtuOverTcpFraming, TheFirstRequestOnAConnectionComesASilenceAfterIt)
+{
+    constexpr int kSlowBaud = 1200;
+    start([](const PeerRequest&, PeerConnection&) {}, 0, kSlowBaud);
+    const auto before = std::chrono::steady_clock::now();
+    expect_usable_afterwards();
+    using std::chrono::microseconds;
+    const auto waited = std::chrono::duration_cast<microseconds>(peer->requests().at(0).arrived -
+                                                                 before);
+    EXPECT_GE(waited.count(), std::chrono::duration_cast<microseconds>(
+                                  modbus::inter_frame_silence(kSlowBaud, 'N')).count());
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, RtuOverTcpFraming, testing::Values(PeerFraming::Rtu),

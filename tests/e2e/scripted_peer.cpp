@@ -234,6 +234,7 @@ bool ScriptedPeer::serve_connection(int fd)
             request.intact = with_peer_crc(Bytes(frame.begin(), frame.end() - 2)) == frame;
             request.pdu.assign(frame.begin(), frame.end() - 2);
         }
+        request.arrived = std::chrono::steady_clock::now();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);

@@ -32,6 +32,8 @@ struct PeerRequest {
     std::uint16_t transaction = 0; // Modbus TCP only
     Bytes pdu;                     // the unit or slave, the function, its data
     bool intact = true;            // its header or CRC was right
+    // When the peer had read it whole: no sooner than it was sent.
+    std::chrono::steady_clock::time_point arrived;
 };
 
 // The connection being served, as the script sees it.
