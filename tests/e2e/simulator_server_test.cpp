@@ -165,6 +165,29 @@ TEST(SimulatorNetworkServer, TwoRequestsInOneSegmentAreBothAnswered)
     EXPECT_EQ(rtu_client.receive(expected.size(), kReplyWait), expected);
 }
 
+// Over RTU frames, as a meter on a serial line: a frame with a bad CRC
+// drops what came with it, so a request right behind it in the same segment
+// goes unanswered, and the next request, sent once the server has taken
+// the damaged one in, is answered on its own.
+TEST(SimulatorNetworkServer, WhatCameWithADamagedRtuFrameIsDroppedWithIt)
+{
+    auto bus = serve(modbus::LineKind::RtuOverTcp);
+    Client client(bus.port);
+    Bytes damaged = e2e::with_peer_crc(read_pdu(1, 10, 1));
+    damaged.back() ^= 0x01;
+    const Bytes behind = e2e::with_peer_crc(read_pdu(1, 11, 1));
+    damaged.insert(damaged.end(), behind.begin(), behind.end());
+    client.send(damaged);
+    const auto deadline = Clock::now() + kReplyWait;
+    while (bus.timings().empty() && Clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_FALSE(bus.timings().empty()) << "the damaged frame never reached the server";
+
+    client.send(e2e::with_peer_crc(read_pdu(2, 30, 2)));
+    const Bytes expected = e2e::with_peer_crc(read_reply_pdu(2, 30, 2));
+    EXPECT_EQ(client.receive(expected.size(), kReplyWait), expected);
+}
+
 // A header no Modbus TCP frame has leaves no way to find the next frame:
 // the server closes the connection, and serves the next one.
 TEST(SimulatorNetworkServer, ABrokenHeaderClosesTheConnection)
