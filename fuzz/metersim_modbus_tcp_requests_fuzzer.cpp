@@ -51,9 +51,7 @@ using Clock = std::chrono::steady_clock;
 
 // The server answers at once: the waits are margins for its thread to be
 // scheduled, never reached by a correct server, so they cost nothing and
-// are long. A run at the lowest priority beside busy processes waits a
-// good part of a second for each of the server's wake-ups, and an input
-// makes up to kMostScriptSteps of them: 5 s was seen to run out so.
+// are long enough for a run at the lowest priority beside busy processes.
 constexpr std::chrono::seconds kReplyWait{120};
 
 void put(Bytes& bytes, unsigned value)

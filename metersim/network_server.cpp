@@ -24,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 // A request whose length its header does not tell ends when nothing follows
 // for this long; TCP hands a frame over whole or in quick parts.
 constexpr std::chrono::milliseconds kFrameEndSilence{20};
+// How long a connection being ended may go on sending before it is reset.
+constexpr std::chrono::seconds kLingerAfterEnd{2};
 
 int listen_on(const modbus::SocketAddress& address, std::string& error)
 {
@@ -236,8 +238,10 @@ void NetworkServer::serve_mbap(int fd)
         std::vector<std::uint8_t> request;
         for (;;) {
             const modbus::MbapTake taken = modbus::take_mbap_frame(buffer, request);
-            if (taken == modbus::MbapTake::Broken)
-                return;  // no way to find the next frame: end the connection
+            if (taken == modbus::MbapTake::Broken) {
+                end_after_replies(fd);  // no way to find the next frame
+                return;
+            }
             if (taken == modbus::MbapTake::NeedMore)
                 break;
             const Frame body = modbus::mbap_body(request);
@@ -258,6 +262,23 @@ void NetworkServer::serve_mbap(int fd)
                 modbus::mbap_transaction(request) + (answer.damaged ? 1 : 0));
             send_frame(fd, modbus::mbap_frame(transaction, answer.frame));
         }
+    }
+}
+
+// Closing a socket whose received bytes were not all read resets the
+// connection, and a reset may throw away replies not yet on their way.
+// So the end is told after the replies (shutdown), and what the master
+// still sends is read and dropped until it closes too, or for a bounded
+// time, before the socket is closed.
+void NetworkServer::end_after_replies(int fd)
+{
+    ::shutdown(fd, SHUT_WR);
+    const auto until = Clock::now() + kLingerAfterEnd;
+    while (Clock::now() < until && wait_readable(fd, &until)) {
+        std::uint8_t dropped[512];
+        const ssize_t got = ::recv(fd, dropped, sizeof dropped, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+            return;
     }
 }
 

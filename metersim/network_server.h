@@ -56,6 +56,7 @@ private:
     void serve_connection(int fd);
     void serve_rtu(int fd);
     void serve_mbap(int fd);
+    void end_after_replies(int fd);
     // Waits until fd is readable or until the deadline (none: no limit);
     // false when the connection is to end (stop, drop).
     bool wait_readable(int fd, const std::chrono::steady_clock::time_point* deadline);

@@ -74,6 +74,8 @@ public:
     }
 
     void send(const Bytes& bytes) { ASSERT_TRUE(sysio::send_all(fd_, bytes.data(), bytes.size())); }
+    // Once the server may have closed, a send may fail.
+    void send_unchecked(const Bytes& bytes) { (void)sysio::send_all(fd_, bytes.data(), bytes.size()); }
 
     // Exactly `count` bytes, or what came before the wait ended or the
     // server closed the connection.
@@ -208,6 +210,37 @@ TEST(SimulatorNetworkServer, ABrokenHeaderClosesTheConnection)
     client.send(mbap(1, read_pdu(1, 10, 1)));
     const Bytes expected = mbap(1, read_reply_pdu(1, 10, 1));
     EXPECT_EQ(client.receive(expected.size(), kReplyWait), expected);
+}
+
+// The replies to every request before a broken header come back before the
+// connection ends, while the master goes on sending after it: a server that
+// closes with bytes unread resets the connection, and the bytes that then
+// keep coming are answered with resets that can throw away replies still on
+// their way. Each round cuts the stream at another place.
+TEST(SimulatorNetworkServer, RepliesBeforeABrokenHeaderAllArriveBeforeTheEnd)
+{
+    auto bus = serve(modbus::LineKind::ModbusTcp);
+    Bytes stream;
+    Bytes expected;
+    for (std::uint16_t i = 0; i < 30; ++i) {
+        const Bytes request = mbap(i, read_pdu(1, static_cast<std::uint16_t>(10 + i), 1));
+        const Bytes reply = mbap(i, read_reply_pdu(1, static_cast<std::uint16_t>(10 + i), 1));
+        stream.insert(stream.end(), request.begin(), request.end());
+        expected.insert(expected.end(), reply.begin(), reply.end());
+    }
+    stream.insert(stream.end(), {0, 1, 0, 1, 0, 6});  // protocol 1
+    for (std::size_t round = 0; round < 200; ++round) {
+        Client client(bus.port);
+        const auto cut = stream.begin() + static_cast<long>((round * 37) % stream.size());
+        client.send(Bytes(stream.begin(), cut));
+        client.send(Bytes(cut, stream.end()));
+        for (int more = 0; more < 50; ++more)
+            client.send_unchecked(Bytes(64, 0x55));
+        const Bytes got = client.receive(expected.size() + 1, kReplyWait);
+        ASSERT_EQ(got.size(), expected.size()) << "round " << round;
+        EXPECT_TRUE(got == expected) << "round " << round;
+        EXPECT_TRUE(client.closed_by_server()) << "round " << round;
+    }
 }
 
 // One connection is served at a time: a second waits, unanswered, until
