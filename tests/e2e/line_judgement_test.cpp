@@ -108,6 +108,8 @@ TEST_F(LineJudgement, WriteEchoesThatDoNotAnswerTheWriteAreRefused)
     const Refusal single[] = {
         {"an echo of another register", {7, 6, 0x00, 0x21, 0xBE, 0xEF}, ExchangeStatus::BadReply,
          "names register 33"},
+        {"an echo of the register below", {7, 6, 0x00, 0x1F, 0xBE, 0xEF},
+         ExchangeStatus::BadReply, "names register 31"},
         {"an echo one byte short", {7, 6, 0x00, 0x20, 0xBE}, ExchangeStatus::BadReply,
          "write reply of 5 bytes"},
         {"an echo one byte long", {7, 6, 0x00, 0x20, 0xBE, 0xEF, 0}, ExchangeStatus::BadReply,
