@@ -101,8 +101,12 @@ TEST(RtuFraming, RepliesEndWhereTheirHeaderSays)
     EXPECT_EQ(modbus::rtu_reply_length(read.data(), 3), 9u);
     const Bytes echo{0x01, 0x06};
     EXPECT_EQ(modbus::rtu_reply_length(echo.data(), 2), 8u);
-    const Bytes exception{0x01, 0x83};
-    EXPECT_EQ(modbus::rtu_reply_length(exception.data(), 2), 5u);
+    // An exception to any function: the address, the function with its
+    // high bit set, the code, the CRC.
+    for (std::uint8_t function : {0x83, 0x86, 0x90, 0xAB}) {
+        const Bytes exception{0x01, function};
+        EXPECT_EQ(modbus::rtu_reply_length(exception.data(), 2), 5u) << int{function};
+    }
     const Bytes other{0x01, 0x2B};
     EXPECT_EQ(modbus::rtu_reply_length(other.data(), 2), modbus::kEndsAtSilence);
 }
