@@ -63,17 +63,22 @@ Bytes good_reply_pdu(const PeerRequest& request)
     return reply;
 }
 
-void PeerConnection::send(const Bytes& bytes)
+void PeerConnection::put(const std::uint8_t* bytes, std::size_t count)
 {
-    sysio::write_all(fd_, bytes.data(), bytes.size());
+    if (socket_)
+        sysio::send_all(fd_, bytes, count);
+    else
+        sysio::write_all(fd_, bytes, count);
 }
+
+void PeerConnection::send(const Bytes& bytes) { put(bytes.data(), bytes.size()); }
 
 void PeerConnection::send_bytewise(const Bytes& bytes, std::chrono::milliseconds pause)
 {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i != 0)
             std::this_thread::sleep_for(pause);
-        sysio::write_all(fd_, &bytes[i], 1);
+        put(&bytes[i], 1);
     }
 }
 
@@ -133,9 +138,10 @@ std::string ScriptedPeer::address() const
 bool ScriptedPeer::send_now(const Bytes& bytes)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (current_fd_ < 0 || !sysio::write_all(current_fd_, bytes.data(), bytes.size()))
-        return false;
-    return framing_ != PeerFraming::Serial || wait_until_queued(bytes.size());
+    if (framing_ == PeerFraming::Serial)
+        return sysio::write_all(current_fd_, bytes.data(), bytes.size()) &&
+               wait_until_queued(bytes.size());
+    return current_fd_ >= 0 && sysio::send_all(current_fd_, bytes.data(), bytes.size());
 }
 
 // A terminal hands what its master side is given to the other side's input
@@ -239,7 +245,7 @@ bool ScriptedPeer::serve_connection(int fd)
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(request);
         }
-        PeerConnection connection(fd);
+        PeerConnection connection(fd, framing_ != PeerFraming::Serial);
         script_(request, connection);
         if (connection.closing())
             return true;

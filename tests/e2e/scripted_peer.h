@@ -39,7 +39,8 @@ struct PeerRequest {
 // The connection being served, as the script sees it.
 class PeerConnection {
 public:
-    explicit PeerConnection(int fd) : fd_(fd) {}
+    // A socket is written without SIGPIPE, should the line have closed it.
+    PeerConnection(int fd, bool socket) : fd_(fd), socket_(socket) {}
     void send(const Bytes& bytes);
     // One byte at a time, `pause` apart.
     void send_bytewise(const Bytes& bytes, std::chrono::milliseconds pause);
@@ -48,7 +49,10 @@ public:
     bool closing() const { return closing_; }
 
 private:
+    void put(const std::uint8_t* bytes, std::size_t count);
+
     int fd_;
+    bool socket_;
     bool closing_ = false;
 };
 
