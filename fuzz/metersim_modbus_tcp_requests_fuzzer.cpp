@@ -50,8 +50,7 @@ using fuzzharness::hex;
 using Clock = std::chrono::steady_clock;
 
 // The server answers at once: the waits are margins for its thread to be
-// scheduled, never reached by a correct server, so they cost nothing and
-// are long enough for a run at the lowest priority beside busy processes.
+// scheduled. A correct server never reaches them, so long ones cost nothing.
 constexpr std::chrono::seconds kReplyWait{120};
 
 void put(Bytes& bytes, unsigned value)

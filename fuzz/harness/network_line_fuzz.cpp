@@ -41,9 +41,8 @@ using Bytes = LoopbackPeer::Bytes;
 using Framing = LoopbackPeer::Framing;
 
 // No reply is waited for to the end (every script ends with a close): the
-// timeout is margin for the server thread's scheduling only, never reached
-// by a correct line, and long, since a run at the lowest priority beside
-// busy processes waits a good part of a second for each wake-up.
+// timeout is margin for the server thread's scheduling only. A correct line
+// never reaches it, so a long one costs nothing.
 constexpr int kTimeoutMs = 60000;
 constexpr int kAnswerWaitSeconds = 120;
 constexpr std::size_t kMostParts = 16;
